@@ -1,0 +1,128 @@
+#pragma once
+// The command link: one object through which the controller is reached over a
+// serial port or the USB FIFO chip. Frames each command line with a terminator,
+// collects every received byte into one receive buffer and waits until the
+// reply holds "OK", a CR, a byte count, or the time limit runs out.
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "KorvaUSB.h"
+#include "SerialPort.h"
+
+class KorvaComPort {
+public:
+    // Link error codes.
+    enum : int {
+        kErrStartThread = 10100,
+        kErrOpenCom = 10102,
+        kErrNotOpen = 10103,
+        kErrCloseCom = 10105,
+        kErrUsbWrite = 10110,
+        kErrWaitTimeout = 10120,
+        kErrNoFlag = 10121,
+        kErrCount = 10122,
+        kErrOpenUsb = 10250,
+        kErrCloseUsb = 10253,
+    };
+    static constexpr int kRecvBufSize = 2048;
+
+    using ReceiveCallback = void (*)(void* context, std::uint8_t byte, int count);
+
+    KorvaComPort();
+    virtual ~KorvaComPort();
+    KorvaComPort(const KorvaComPort&) = delete;
+    KorvaComPort& operator=(const KorvaComPort&) = delete;
+
+    bool OpenLink();
+    bool CloseLink();
+    bool IsLinkOpen() const { return m_bOpen; }
+
+    bool SendData(const std::uint8_t* data, unsigned length);
+    bool SendWaitResponse(std::string command, int waitMs);
+    bool SendNoWait(std::string command);
+    bool SendWaitEndFlag(std::string command, int waitMs);
+    bool SendWaitCount(std::string command, short count, int waitMs);
+    bool SendWaitDelay(std::string command, int waitMs);
+    bool SendBytesNoWait(const std::uint8_t* data, unsigned length);
+    bool SendBytesWaitResponse(const std::uint8_t* data, unsigned length, int waitMs);
+    bool SendBytesWaitEndFlag(const std::uint8_t* data, unsigned length, int waitMs);
+    bool SendBytesWaitCount(const std::uint8_t* data, unsigned length, short count, int waitMs);
+
+    int GetReceivedText(std::string& text);
+    int GetReceivedCount();
+    int CopyReceived(std::uint8_t* out, int max);
+    int CopyReceived(std::uint32_t* out, int max);
+    bool DiscardReceived(int n);
+    bool ClearReceived();
+    bool WaitForText(const char* text, int waitMs);
+    bool WaitForCount(int count, int waitMs);
+    bool WaitDelay(int waitMs);
+
+    short GetPortNumber() const { return m_PortNumber; }
+    bool SetPortNumber(short port);
+    bool GetUSBMode() const { return m_bUSBMode; }
+    bool SetUSBMode(bool usb);
+    std::string GetUSBSerial() const { return m_USBSerial; }
+    void SetUSBSerial(const std::string& serial) { m_USBSerial = serial; }
+    unsigned GetBaudRate() const { return m_BaudRate; }
+    void SetBaudRate(unsigned baud) { m_BaudRate = baud; }
+    char GetParity() const { return m_Parity; }
+    void SetParity(char parity) { m_Parity = parity; }
+    int GetDataBits() const { return m_DataBits; }
+    void SetDataBits(int bits) { m_DataBits = bits; }
+    int GetStopBits() const { return m_StopBits; }
+    void SetStopBits(int bits) { m_StopBits = bits; }
+    char GetTerminator() const { return m_Terminator; }
+    bool SetTerminator(char t) {
+        m_Terminator = t;
+        return true;
+    }
+    short GetRtsControl() const { return m_Serial.GetRtsControl(); }
+    void SetRtsControl(short v) { m_Serial.SetRtsControl(v); }
+    short GetDtrControl() const { return m_Serial.GetDtrControl(); }
+    void SetDtrControl(short v) { m_Serial.SetDtrControl(v); }
+    bool IsReplyPending() const { return m_bReplyPending; }
+    void SetReplyPending(bool pending) { m_bReplyPending = pending; }
+    int GetLinkErrorCode() const { return m_ErrorCode; }
+    void SetLinkErrorCode(int code) { m_ErrorCode = code; }
+    std::string GetLinkErrorText() const { return m_ErrorText; }
+    bool GetUSBDeviceCount(int* count);
+    bool GetUSBDeviceSerial(int index, std::string& serial);
+    void SetReceiveCallback(ReceiveCallback callback, void* context);
+
+    // Called by the channels' receive threads, once per byte.
+    static void DeliverByte(KorvaComPort* owner, std::uint8_t byte, int count);
+    virtual bool OnReceiveNotify(int count);
+    virtual void OnReceiveByte(std::uint8_t byte, int count);
+
+    // Linux addition: the serial channel reports a hang-up (device gone) once.
+    virtual void OnChannelHangUp() {}
+
+protected:
+    int FindInReceived(const char* text);
+    void ResetReceiveState();
+
+    SerialPort m_Serial;
+    KorvaUSB m_USB;
+    std::uint8_t m_RecvBuf[kRecvBufSize] = {};
+    int m_RecvCount = 0;
+    bool m_bOpen = false;
+    short m_PortNumber = 1;
+    bool m_bUSBMode = false;
+    bool m_bReplyPending = false;
+    std::mutex m_RecvLock;
+    std::condition_variable m_RecvArrived;  // wakes the waits as soon as a byte is stored
+    std::string m_ErrorText;
+    ReceiveCallback m_pfnReceive = nullptr;
+    void* m_ReceiveContext = nullptr;
+    std::string m_USBSerial;
+    unsigned m_BaudRate = 9600;
+    int m_StopBits = 1;
+    char m_Parity = 'N';
+    int m_DataBits = 8;
+    char m_Terminator = 13;
+    int m_ErrorCode = 0;
+};

@@ -1,0 +1,5 @@
+#include "KorvaUSB.h"
+
+#include "KorvaComPort.h"
+
+void KorvaUSB::OnReceive(DWORD) {}

@@ -1,0 +1,12 @@
+#pragma once
+// The USB channel of the command link: turns each receive notification into
+// single bytes handed to the owning link, as the serial channel does.
+#include "UsbFifoInterface.h"
+
+class KorvaComPort;
+
+class KorvaUSB : public UsbFifoInterface {
+public:
+    void OnReceive(DWORD count) override;
+    KorvaComPort* m_pOwner = nullptr;
+};

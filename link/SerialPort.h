@@ -1,0 +1,74 @@
+#pragma once
+// One serial port (a tty or a pseudo-terminal) driven by a monitor thread that
+// waits with poll() on the shutdown eventfd, the port and the write eventfd, in
+// that priority order. Received bytes go one at a time to the owning link.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <termios.h>
+#include <thread>
+#include <vector>
+
+class KorvaComPort;
+
+class SerialPort {
+public:
+    SerialPort();
+    virtual ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens and configures port portNr (1..255, device from the port map).
+    // FALSE only when the device cannot be opened (missing, busy, no rights);
+    // configuration failures are reported to the user but do not fail the open.
+    bool OpenChannel(unsigned portNr, unsigned baud, char parity, unsigned dataBits,
+                     unsigned stopBits, unsigned long eventMask, unsigned bufferSize);
+    bool StartMonitor();
+    // Queues one write for the monitor thread; returns at once.
+    void QueueWrite(const void* data, unsigned length);
+    bool CloseChannel();
+
+    short GetDtrControl() const { return m_DtrControl; }
+    void SetDtrControl(short v) { m_DtrControl = v; }
+    short GetRtsControl() const { return m_RtsControl; }
+    void SetRtsControl(short v) { m_RtsControl = v; }
+
+    // Set by the owner before OpenChannel.
+    KorvaComPort* m_pOwner = nullptr;
+
+    // Linux additions, for the link and tests.
+    bool IsOpen() const { return m_hPort >= 0; }
+    bool IsMonitorAlive() const { return m_bMonitorAlive.load(); }
+    bool HungUp() const { return m_bHungUp.load(); }
+    const std::string& DevicePath() const { return m_DevicePath; }
+    // errno of the last failed device open (0 when it succeeded).
+    int LastOpenErrno() const { return m_OpenErrno; }
+
+private:
+    void MonitorLoop();
+    void DrainInput();
+    void WritePending();
+    void ReportApiError(const char* operation, int err);
+    bool ApplySettings(unsigned baud, char parity, unsigned dataBits, unsigned stopBits);
+
+    unsigned m_WriteSize = 0;
+    std::thread m_Thread;
+    std::mutex m_Lock;  // serialises system calls on the port
+    int m_hShutdownEvent = -1;
+    int m_hPort = -1;
+    int m_hWriteEvent = -1;
+    unsigned m_PortNr = 0;
+    std::vector<std::uint8_t> m_WriteBuffer;
+    std::mutex m_WriteHandOver;  // guards m_WriteBuffer/m_WriteSize between caller and monitor
+    unsigned long m_EventMask = 0;
+    unsigned m_WriteBufferSize = 0;
+    struct termios m_DCB {};
+    std::atomic<bool> m_bMonitorAlive{false};
+    std::atomic<bool> m_bHungUp{false};
+    short m_DtrControl = 2;
+    short m_RtsControl = 1;
+    std::string m_DevicePath;
+    int m_OpenErrno = 0;
+    bool m_bExclusive = false;
+};
