@@ -1,1 +1,882 @@
-// implementation follows
+#include "KT300Protocol.h"
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <thread>
+
+#include "KorvaSplit.h"
+#include "NumText.h"
+#include "Trace.h"
+
+namespace {
+
+constexpr int kDefaultLimitMs = 2000;
+constexpr int kHandshakeLimitMs = 3000;
+constexpr int kMotionLimitMs = 60000;
+constexpr int kStopLimitMs = 30000;
+constexpr int kPlanStatementLimitMs = 30000;
+constexpr int kDeletePlanLimitMs = 10000;
+constexpr int kQuickLimitMs = 50;
+constexpr int kMultiHomeLimitMs = 10000000;
+constexpr int kNoWaitCaptureMs = 100;
+constexpr std::size_t kMaxPlanName = 8;
+constexpr int kRepeatsForStop = 5;  // a reading repeated more often than this means stopped
+
+const char kCR = 13;
+
+// The position query's last value text and repeat counter: one copy for the
+// whole module, shared by every axis and every protocol object.
+struct PositionTracking {
+    std::mutex lock;
+    std::string lastText;
+    int repeatCount = 0;
+};
+
+PositionTracking& Tracking() {
+    static PositionTracking tracking;
+    return tracking;
+}
+
+bool IsAxis(int axis) {
+    return axis >= 0 && axis <= 3;
+}
+
+char OptionLetter(int value, char ifOne, char ifZero) {
+    return value == 1 ? ifOne : ifZero;
+}
+
+// A caller text carried by %s must stay one line: a CR or LF would end the
+// command early and make the rest a second command, a NUL would cut it silently.
+bool IsOneLineText(const std::string& text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+// Line, word, field: the reply's first line (split at CR), that line's second
+// word (split at space) and the word's comma field `field`.
+enum class Extract { Ok, NoLine, NoWord, NoField };
+
+Extract ExtractPiece(const std::string& reply, int field, std::string* out) {
+    std::string line, word;
+    if (!KorvaSplit(kCR, reply).GetAt(0, line)) return Extract::NoLine;
+    if (!KorvaSplit(' ', line).GetAt(1, word)) return Extract::NoWord;
+    if (field < 0) {
+        *out = word;
+        return Extract::Ok;
+    }
+    if (!KorvaSplit(',', word).GetAt(field, *out)) return Extract::NoField;
+    return Extract::Ok;
+}
+
+bool ExtractValue(const std::string& reply, std::string* out) {
+    return ExtractPiece(reply, 1, out) == Extract::Ok;
+}
+
+// First word (split at space) of `text`.
+std::string FirstWord(const std::string& text) {
+    std::string word;
+    KorvaSplit(' ', text).GetAt(0, word);
+    return word;
+}
+
+// A letter code travels as one letter; the query reply is compared whole.
+struct LetterCode {
+    const char* text;
+    int code;
+};
+
+enum class Kind { Float, Int, Letter, IntAsFloat, Text };
+
+struct ValueRange {
+    int min;
+    int max;  // min > max: any value
+};
+constexpr ValueRange kAny{1, 0};
+
+struct AxisParamRow {
+    const char* setFormat;
+    const char* queryFormat;
+    Kind kind;
+    bool checkAxis;
+    ValueRange range;
+    char (*toLetter)(int value) = nullptr;  // letter codes: the letter sent for a value
+    std::span<const LetterCode> codes{};    // letter codes: reply texts in matching order
+};
+
+char StageStyleLetter(int v) {
+    return OptionLetter(v, 'R', 'T');
+}
+char WorkStateLetter(int v) {
+    return OptionLetter(v, 'O', 'C');
+}
+char LimitAbleLetter(int v) {
+    return OptionLetter(v, 'D', 'E');
+}
+
+constexpr LetterCode kStageStyleCodes[] = {{"T", 0}, {"R", 1}};
+constexpr LetterCode kWorkStateCodes[] = {{"O", 1}, {"C", 0}};
+constexpr LetterCode kSecondHomeCodes[] = {{"1", 1}, {"2", 2}};
+constexpr LetterCode kUnitCodes[] = {{"M", 1}, {"U", 3}, {"S", 2}, {"D", 0}};
+constexpr LetterCode kLimitAbleCodes[] = {{"D", 1}, {"E", 0}};
+
+}  // namespace
+
+enum class KT300Protocol::ParamId : int {
+    StageStyle,
+    StagePitch,
+    StepAngle,
+    MicroStep,
+    DriveRatio,
+    Radius,
+    Distance,
+    WorkState,
+    Speed,
+    InitSpeed,
+    AccSpeed,
+    DccSpeed,
+    HomeSpeed,
+    HomeSpeedFactor,
+    SecondHomeMode,
+    Unit,
+    UserOrigin,
+    UserPositiveLimit,
+    UserNegativeLimit,
+    UserLimitAble,
+    Offset,
+    EncoderResolution,
+    EncoderStyle,
+    CommandPulses,
+    StageStepsRev,
+};
+
+namespace {
+
+// One row per axis parameter, in ParamId order.
+const AxisParamRow kAxisParams[] = {
+    {"SetStageStyle %c,%c",
+     "SetStageStyle? %c",
+     Kind::Letter,
+     true,
+     {0, 1},
+     StageStyleLetter,
+     kStageStyleCodes},
+    {"SetStagePitch %c,%f", "SetStagePitch? %c", Kind::Float, true, kAny},
+    {"SetStageStepAngle %c,%f", "SetStageStepAngle? %c", Kind::Float, true, kAny},
+    {"SetStageMicroStep %c,%d", "SetStageMicroStep? %c", Kind::Int, true, kAny},
+    {"SetStageDriveRat %c,%d", "SetStageDriveRat? %c", Kind::Int, true, kAny},
+    {"SetStageRadius %c,%d", "SetStageRadius? %c", Kind::Int, true, kAny},
+    {"SetStageDistance %c,%f", "SetStageDistance? %c", Kind::Float, true, kAny},
+    {"SetStageWorkState %c,%c",
+     "SetStageWorkState? %c",
+     Kind::Letter,
+     true,
+     {0, 1},
+     WorkStateLetter,
+     kWorkStateCodes},
+    {"SetSpeed %c,%f", "SetSpeed? %c", Kind::Float, true, kAny},
+    {"SetInitSpeed %c,%f", "SetInitSpeed? %c", Kind::Float, true, kAny},
+    {"SetAccSpeed %c,%f", "SetAccSpeed? %c", Kind::Float, true, kAny},
+    {"SetDccSpeed %c,%f", "SetDccSpeed? %c", Kind::Float, true, kAny},
+    {"SetHomeSpeed %c,%f", "SetHomeSpeed? %c", Kind::Float, true, kAny},
+    {"SetHomeSpeedFactor %c,%f", "SetHomeSpeedFactor? %c", Kind::Float, true, kAny},
+    // Sent as a number, read back as a code compared whole.
+    {"Setsechhomemode %c,%d", "Setsechhomemode? %c", Kind::Letter, true, kAny, nullptr,
+     kSecondHomeCodes},
+    {"SetUnit %c,%c",
+     "SetUnit? %c",
+     Kind::Letter,
+     true,
+     {0, 3},
+     KT300Protocol::UnitLetter,
+     kUnitCodes},
+    {"SetUserOrigin %c,%f", "SetUserOrigin? %c", Kind::Float, true, kAny},
+    {"SetUserPositiveLimit %c,%f", "SetUserPositiveLimit? %c", Kind::Float, true, kAny},
+    {"SetUserNegativeLimit %c,%f", "SetUserNegativeLimit? %c", Kind::Float, true, kAny},
+    {"SetUserLimitAble %c,%c", "SetUserlimitable? %c", Kind::Letter, false, kAny, LimitAbleLetter,
+     kLimitAbleCodes},
+    {"SetOffset %c,%d", "SetOffset? %c", Kind::IntAsFloat, true, kAny},
+    {"SetEncoderResolution %c,%f", "SetEncoderResolution? %c", Kind::Float, true, kAny},
+    {"SetEncoderStyle %c,%s", "SetEncoderStyle? %c", Kind::Text, false, kAny},
+    {"SetCommandPulses %c,%d", "SetCommandPulses? %c", Kind::Int, true, {1, 1048576}},
+    {"SetStageStepsRev %c,%f", "SetStageStepsRev? %c", Kind::Float, true, kAny},
+};
+static_assert(std::size(kAxisParams) == 25);
+
+const AxisParamRow& Row(int id) {
+    return kAxisParams[id];
+}
+
+bool SetChecksPass(const AxisParamRow& row, int axis, int value) {
+    if (row.checkAxis && !IsAxis(axis)) return false;
+    if (row.range.min <= row.range.max && (value < row.range.min || value > row.range.max))
+        return false;
+    return true;
+}
+
+// Plan-body statements: how the 16-bit value is checked and sent.
+enum class PlanValue { None, Unsigned16, Port, Input };
+
+struct PlanRow {
+    const char* format;
+    PlanValue value;
+};
+
+}  // namespace
+
+enum class KT300Protocol::PlanId : int {
+    Delay,
+    Until,
+    UntilAt,
+    UntilNon,
+    UntilNonAt,
+    Loop,
+    EndLoop,
+    If,
+    IfAt,
+    EndIf,
+    IfNon,
+    IfNonAt,
+};
+
+namespace {
+
+// Port: a plain number 0..255; Input: an at-sign number 1..8.
+const PlanRow kPlanRows[] = {
+    {"delay %d", PlanValue::Unsigned16}, {"until %d", PlanValue::Port},
+    {"until @%d", PlanValue::Input},     {"until_non %d", PlanValue::Port},
+    {"until_non @%d", PlanValue::Input}, {"#loop %d", PlanValue::Unsigned16},
+    {"#end_loop", PlanValue::None},      {"#if %d", PlanValue::Port},
+    {"#if @%d", PlanValue::Input},       {"#end_if", PlanValue::None},
+    {"#if_non %d", PlanValue::Port},     {"#if_non @%d", PlanValue::Input},
+};
+static_assert(std::size(kPlanRows) == 12);
+
+}  // namespace
+
+// ---------------------------------------------------------------- core
+
+KT300Protocol::KT300Protocol() = default;
+
+KT300Protocol::~KT300Protocol() = default;
+
+bool KT300Protocol::Connect() {
+    if (m_bConnected) return true;
+    SetBaudRate(19200);
+    if (!OpenLink()) {
+        korva::Trace("KT300Protocol: open link failed (%d)\n", GetLinkErrorCode());
+        return false;
+    }
+    if (m_SelectNumber > 0) SelectDevice(m_SelectNumber);  // result deliberately not used
+    ClearReceived();
+    if (!Exchange("Hello", kHandshakeLimitMs, nullptr)) {
+        korva::Trace("KT300Protocol: handshake failed (%ld)\n", m_LastError.load());
+        CloseLink();
+        SetLinkErrorCode(kLinkErrHandshake);
+        return false;
+    }
+    m_bConnected = true;
+    return true;
+}
+
+bool KT300Protocol::Disconnect() {
+    if (!CloseLink()) return false;
+    m_bConnected = false;
+    return true;
+}
+
+void KT300Protocol::SetReply(const std::string& text) {
+    std::lock_guard<std::mutex> guard(m_ReplyLock);
+    m_Reply = text;
+}
+
+std::string KT300Protocol::GetReply() const {
+    std::lock_guard<std::mutex> guard(m_ReplyLock);
+    return m_Reply;
+}
+
+bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::string* reply) {
+    m_LastError = 0;
+    // Test and set in one step: two threads must never both pass.
+    bool idle = false;
+    if (!m_bBusy.compare_exchange_strong(idle, true)) {
+        m_LastError = kErrBusy;
+        return false;
+    }
+    if (!IsLinkOpen()) {
+        m_bBusy = false;
+        m_LastError = kErrLinkClosed;
+        return false;
+    }
+    SetReply(std::string());
+    bool ok = SendWaitResponse(command, timeLimitMs);
+    m_LastError = GetLinkErrorCode();
+    std::string text;
+    GetReceivedText(text);
+    SetReply(text);
+    if (reply) *reply = text;
+    if (!ok) {
+        m_bBusy = false;
+        if (text.size() >= 3 && text[0] == 'E' && text[1] == '0' && text[2] >= '0' &&
+            text[2] <= '7')
+            m_LastError = kErrController + (text[2] - '0');
+        return false;
+    }
+    // A serial port that echoes or belongs to another device answers the
+    // handshake with text no controller sends.
+    if (!GetUSBMode() && command.find("Hello") != std::string::npos &&
+        (text.find('L') != std::string::npos || text.find("POSITION") != std::string::npos)) {
+        m_LastError = kErrController;
+        m_bBusy = false;
+        return false;
+    }
+    m_bBusy = false;
+    return true;
+}
+
+bool KT300Protocol::SendCommand(const std::string& command, int timeLimitMs) {
+    return Exchange(command, timeLimitMs, nullptr);
+}
+
+bool KT300Protocol::SendQuickCommand(const std::string& command) {
+    return Exchange(command, kQuickLimitMs, nullptr);
+}
+
+bool KT300Protocol::SendNoWaitCapture(const std::string& command, std::string* reply) {
+    if (!IsLinkOpen()) {
+        m_LastError = kErrLinkClosed;
+        return false;
+    }
+    if (!SendNoWait(command)) {
+        m_LastError = kErrSendNoWait;
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kNoWaitCaptureMs));
+    std::string text;
+    GetReceivedText(text);
+    SetReply(text);
+    if (reply) *reply = text;
+    return true;
+}
+
+bool KT300Protocol::SendCommandNoWait(const std::string& command) {
+    return SendNoWaitCapture(command, nullptr);
+}
+
+bool KT300Protocol::SendMotion(const std::string& command, std::string* reply) {
+    if (m_bSyncMode) return Exchange(command, kMotionLimitMs, reply);
+    return SendNoWaitCapture(command, reply);
+}
+
+bool KT300Protocol::SetSyncMode(bool mode) {
+    m_bSyncMode = mode;
+    return true;
+}
+
+bool KT300Protocol::GetStopFlag(int axis) const {
+    if (!IsAxis(axis)) return false;
+    return m_StopFlag[static_cast<std::size_t>(axis)] == 1;
+}
+
+bool KT300Protocol::SetStopFlag(int axis, short flag) {
+    if (IsAxis(axis)) m_StopFlag[static_cast<std::size_t>(axis)] = flag == 0 ? 0 : 1;
+    return false;  // callers never look at the result; kept as it always was
+}
+
+char KT300Protocol::AxisLetter(int axis) {
+    static constexpr char kLetters[] = {'X', 'Y', 'Z', 'T'};
+    return IsAxis(axis) ? kLetters[axis] : '\0';
+}
+
+int KT300Protocol::AxisIndex(const std::string& letter) {
+    if (letter == "X") return 0;
+    if (letter == "Y") return 1;
+    if (letter == "Z") return 2;
+    if (letter == "T") return 3;
+    return -1;
+}
+
+char KT300Protocol::UnitLetter(int unit) {
+    static constexpr char kLetters[] = {'d', 'm', 's', 'u'};
+    return unit >= 0 && unit <= 3 ? kLetters[unit] : '\0';
+}
+
+void KT300Protocol::MarkStopped(const std::string& axisWord) {
+    int axis = AxisIndex(axisWord);
+    if (IsAxis(axis)) m_StopFlag[static_cast<std::size_t>(axis)] = 1;
+}
+
+// ---------------------------------------------------------------- axis parameters
+
+bool KT300Protocol::SetIntParam(ParamId id, int axis, int value) {
+    const AxisParamRow& row = Row(static_cast<int>(id));
+    if (!SetChecksPass(row, axis, value)) return false;
+    std::string line;
+    if (row.kind == Kind::Letter && row.toLetter)
+        line = korva::FormatLine(row.setFormat, AxisLetter(axis), row.toLetter(value));
+    else
+        line = korva::FormatLine(row.setFormat, AxisLetter(axis), value);
+    return Exchange(line, kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::SetFloatParam(ParamId id, int axis, float value) {
+    const AxisParamRow& row = Row(static_cast<int>(id));
+    if (!SetChecksPass(row, axis, 0)) return false;
+    std::string line =
+        korva::FormatLine(row.setFormat, AxisLetter(axis), static_cast<double>(value));
+    return Exchange(line, kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::GetIntParam(ParamId id, int axis, int* value) {
+    const AxisParamRow& row = Row(static_cast<int>(id));
+    if (!value) return false;
+    *value = -1;
+    std::string reply, field;
+    if (!Exchange(korva::FormatLine(row.queryFormat, AxisLetter(axis)), kDefaultLimitMs, &reply))
+        return false;
+    if (!ExtractValue(reply, &field)) return false;
+    if (row.kind == Kind::Letter) {
+        for (const LetterCode& code : row.codes) {
+            if (field == code.text) {
+                *value = code.code;
+                break;
+            }
+        }
+        return true;  // an unknown letter leaves -1 but is still a reply
+    }
+    *value = korva::AtoI(field);
+    return true;
+}
+
+bool KT300Protocol::GetFloatParam(ParamId id, int axis, float* value) {
+    const AxisParamRow& row = Row(static_cast<int>(id));
+    if (!value) return false;
+    *value = -1.0f;
+    std::string reply, field;
+    if (!Exchange(korva::FormatLine(row.queryFormat, AxisLetter(axis)), kDefaultLimitMs, &reply))
+        return false;
+    if (!ExtractValue(reply, &field)) return false;
+    if (row.kind == Kind::IntAsFloat)
+        *value = static_cast<float>(korva::AtoI(field));
+    else
+        *value = static_cast<float>(korva::AtoF(field));
+    return true;
+}
+
+#define KORVA_INT_PARAM(Name)                             \
+    bool KT300Protocol::Set##Name(int axis, int value) {  \
+        return SetIntParam(ParamId::Name, axis, value);   \
+    }                                                     \
+    bool KT300Protocol::Get##Name(int axis, int* value) { \
+        return GetIntParam(ParamId::Name, axis, value);   \
+    }
+#define KORVA_FLOAT_PARAM(Name)                             \
+    bool KT300Protocol::Set##Name(int axis, float value) {  \
+        return SetFloatParam(ParamId::Name, axis, value);   \
+    }                                                       \
+    bool KT300Protocol::Get##Name(int axis, float* value) { \
+        return GetFloatParam(ParamId::Name, axis, value);   \
+    }
+
+KORVA_INT_PARAM(StageStyle)
+KORVA_FLOAT_PARAM(StagePitch)
+KORVA_FLOAT_PARAM(StepAngle)
+KORVA_INT_PARAM(MicroStep)
+KORVA_INT_PARAM(DriveRatio)
+KORVA_INT_PARAM(Radius)
+KORVA_FLOAT_PARAM(Distance)
+KORVA_INT_PARAM(WorkState)
+KORVA_FLOAT_PARAM(Speed)
+KORVA_FLOAT_PARAM(InitSpeed)
+KORVA_FLOAT_PARAM(AccSpeed)
+KORVA_FLOAT_PARAM(DccSpeed)
+KORVA_FLOAT_PARAM(HomeSpeed)
+KORVA_FLOAT_PARAM(HomeSpeedFactor)
+KORVA_INT_PARAM(SecondHomeMode)
+KORVA_INT_PARAM(Unit)
+KORVA_FLOAT_PARAM(UserOrigin)
+KORVA_FLOAT_PARAM(UserPositiveLimit)
+KORVA_FLOAT_PARAM(UserNegativeLimit)
+KORVA_INT_PARAM(UserLimitAble)
+KORVA_FLOAT_PARAM(EncoderResolution)
+KORVA_INT_PARAM(CommandPulses)
+KORVA_FLOAT_PARAM(StageStepsRev)
+
+#undef KORVA_INT_PARAM
+#undef KORVA_FLOAT_PARAM
+
+// The offset is sent as an int and read back through atoi into a float.
+bool KT300Protocol::SetOffset(int axis, int value) {
+    return SetIntParam(ParamId::Offset, axis, value);
+}
+
+bool KT300Protocol::GetOffset(int axis, float* value) {
+    return GetFloatParam(ParamId::Offset, axis, value);
+}
+
+bool KT300Protocol::SetEncoderStyle(int axis, const std::string& value) {
+    const AxisParamRow& row = Row(static_cast<int>(ParamId::EncoderStyle));
+    if (!IsOneLineText(value)) {
+        korva::Trace("KT300Protocol: encoder style text holds a line break or NUL, not sent\n");
+        return false;
+    }
+    return Exchange(korva::FormatLine(row.setFormat, AxisLetter(axis), value.c_str()),
+                    kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::GetEncoderStyle(int axis, std::string* value) {
+    const AxisParamRow& row = Row(static_cast<int>(ParamId::EncoderStyle));
+    if (!value) return false;
+    std::string reply, field;
+    if (!Exchange(korva::FormatLine(row.queryFormat, AxisLetter(axis)), kDefaultLimitMs, &reply))
+        return false;
+    switch (ExtractPiece(reply, 1, &field)) {
+        case Extract::Ok:
+            break;
+        case Extract::NoLine:
+            SetLinkErrorCode(kLinkErrNoLine);
+            return false;
+        case Extract::NoWord:
+        case Extract::NoField:
+            SetLinkErrorCode(kLinkErrNoField);
+            return false;
+    }
+    *value = field;
+    return true;
+}
+
+// ---------------------------------------------------------------- motion
+
+bool KT300Protocol::ReadyCheck(int axis, const std::string& reply) {
+    KorvaSplit lines(kCR, reply);
+    std::string first, second;
+    if (!lines.GetAt(0, first) || first != "READY") return false;
+    if (!lines.GetAt(1, second) || second == "READY") return true;
+    m_StopFlag[static_cast<std::size_t>(axis)] = 1;
+    return true;
+}
+
+bool KT300Protocol::GoOrigin(int axis) {
+    if (!IsAxis(axis)) return false;
+    std::string reply;
+    if (!Exchange(korva::FormatLine("GoOrigion %c", AxisLetter(axis)), kDefaultLimitMs, &reply))
+        return false;
+    return ReadyCheck(axis, reply);
+}
+
+bool KT300Protocol::GoHome(int axis) {
+    if (!IsAxis(axis)) return false;
+    std::string reply;
+    if (!SendMotion(korva::FormatLine("GoHome %c", AxisLetter(axis)), &reply)) return false;
+    return ReadyCheck(axis, reply);
+}
+
+bool KT300Protocol::Go(int axis, int dir) {
+    if (!IsAxis(axis) || dir < 0 || dir > 1) return false;
+    std::string reply;
+    if (!SendMotion(korva::FormatLine("Go %c,%c", AxisLetter(axis), OptionLetter(dir, 'P', 'N')),
+                    &reply))
+        return false;
+    return ReadyCheck(axis, reply);
+}
+
+bool KT300Protocol::GoPosition(int axis, int workstate, int state, int dir, float x) {
+    if (!IsAxis(axis)) return false;
+    for (int option : {workstate, state, dir})
+        if (option < 0 || option > 1) return false;
+    std::string reply;
+    std::string line = korva::FormatLine(
+        "GoPosition %c,%c,%c,%c,%f", AxisLetter(axis), OptionLetter(workstate, 'O', 'C'),
+        OptionLetter(state, 'R', 'A'), OptionLetter(dir, 'P', 'N'), static_cast<double>(x));
+    if (!SendMotion(line, &reply)) return false;
+    // The reply's second line (or the only one) names an axis that has stopped,
+    // whichever axis this command moved.
+    std::string second;
+    if (!KorvaSplit(kCR, reply).GetAt(1, second)) second = reply;
+    MarkStopped(FirstWord(second));
+    return true;
+}
+
+bool KT300Protocol::GoLine2(int axis1, float p1, int axis2, float p2) {
+    if (!IsAxis(axis1) || !IsAxis(axis2) || axis1 == axis2) return false;
+    return SendMotion(
+        korva::FormatLine("GoInterpolationline2 %c,%f,%c,%f", AxisLetter(axis1),
+                          static_cast<double>(p1), AxisLetter(axis2), static_cast<double>(p2)),
+        nullptr);
+}
+
+bool KT300Protocol::GoLine3(int axis1, float p1, int axis2, float p2, int axis3, float p3) {
+    if (!IsAxis(axis1) || !IsAxis(axis2) || !IsAxis(axis3)) return false;
+    if (axis1 == axis2 || axis1 == axis3 || axis2 == axis3) return false;
+    return SendMotion(
+        korva::FormatLine("GoInterpolationline3 %c,%f,%c,%f,%c,%f", AxisLetter(axis1),
+                          static_cast<double>(p1), AxisLetter(axis2), static_cast<double>(p2),
+                          AxisLetter(axis3), static_cast<double>(p3)),
+        nullptr);
+}
+
+bool KT300Protocol::GoArc(int axis1, int axis2, float target_posx, float target_posy,
+                          float cen_posx, float cen_posy, int arc_dir) {
+    if (!IsAxis(axis1) || !IsAxis(axis2) || axis1 == axis2) return false;
+    return SendMotion(
+        korva::FormatLine("GoInterpolationArc %c,%c,%f,%f,%f,%f,%c", AxisLetter(axis1),
+                          AxisLetter(axis2), static_cast<double>(target_posx),
+                          static_cast<double>(target_posy), static_cast<double>(cen_posx),
+                          static_cast<double>(cen_posy), OptionLetter(arc_dir, 'P', 'N')),
+        nullptr);
+}
+
+bool KT300Protocol::GoMultiAxisHome(const std::string& xYN, const std::string& yYN,
+                                    const std::string& zYN, const std::string& tYN) {
+    for (const std::string* text : {&xYN, &yYN, &zYN, &tYN}) {
+        if (!IsOneLineText(*text)) {
+            korva::Trace("KT300Protocol: home selection holds a line break or NUL, not sent\n");
+            return false;
+        }
+    }
+    return Exchange(korva::FormatLine("GonAxisHome %s,%s,%s,%s", xYN.c_str(), yYN.c_str(),
+                                      zYN.c_str(), tYN.c_str()),
+                    kMultiHomeLimitMs, nullptr);
+}
+
+bool KT300Protocol::Stop(int axis) {
+    if (!IsAxis(axis)) return false;
+    std::string reply, first;
+    if (!Exchange(korva::FormatLine("Stop %c", AxisLetter(axis)), kStopLimitMs, &reply))
+        return false;
+    if (!KorvaSplit(kCR, reply).GetAt(0, first)) return false;
+    m_StopFlag[static_cast<std::size_t>(axis)] = 1;
+    return true;
+}
+
+bool KT300Protocol::StopSlow(int axis) {
+    if (!IsAxis(axis)) return false;
+    std::string reply, first;
+    if (!Exchange(korva::FormatLine("StopSlow %c", AxisLetter(axis)), kStopLimitMs, &reply))
+        return false;
+    if (!KorvaSplit(kCR, reply).GetAt(0, first)) return false;
+    m_StopFlag[static_cast<std::size_t>(axis)] = 1;
+    return true;
+}
+
+bool KT300Protocol::StopAll() {
+    return Exchange("STOPALL", kStopLimitMs, nullptr);
+}
+
+bool KT300Protocol::GetPosition(int axis, double* position) {
+    if (!position) return false;
+    *position = 0.0;
+    std::string reply;
+    if (!Exchange(korva::FormatLine("Position? %c", AxisLetter(axis)), kDefaultLimitMs, &reply))
+        return false;
+
+    // A line that starts with an axis letter reports that axis stopped.
+    KorvaSplit lines(kCR, reply);
+    std::string first, second;
+    if (!lines.GetAt(1, second)) second = reply;
+    MarkStopped(FirstWord(second));
+    if (!lines.GetAt(0, first)) return false;
+    MarkStopped(FirstWord(first));
+
+    std::string word, valueText, axisText;
+    if (!KorvaSplit(' ', first).GetAt(1, word)) return false;
+    KorvaSplit fields(',', word);
+    if (!fields.GetAt(1, valueText)) return false;
+    fields.GetAt(0, axisText);
+    *position = korva::AtoF(valueText);
+
+    // The same reading seen over and over means the axis is not moving any more.
+    bool stopped = false;
+    {
+        PositionTracking& tracking = Tracking();
+        std::lock_guard<std::mutex> guard(tracking.lock);
+        if (valueText == tracking.lastText && ++tracking.repeatCount > kRepeatsForStop) {
+            tracking.repeatCount = 0;
+            stopped = true;
+        }
+        tracking.lastText = valueText;
+    }
+    if (stopped) MarkStopped(axisText);
+    return true;
+}
+
+void KT300Protocol::ResetPositionTracking() {
+    PositionTracking& tracking = Tracking();
+    std::lock_guard<std::mutex> guard(tracking.lock);
+    tracking.lastText.clear();
+    tracking.repeatCount = 0;
+}
+
+bool KT300Protocol::GetEncoderValue(int axis, long* value) {
+    if (!value) return false;
+    *value = -1;
+    std::string reply, field;
+    if (!Exchange(korva::FormatLine("EncodeValue? %c", AxisLetter(axis)), kDefaultLimitMs, &reply))
+        return false;
+    if (!ExtractValue(reply, &field)) return false;
+    // Converting an out-of-range double is undefined: clamp to the 32-bit
+    // range the automation layer carries, and take NaN as 0.
+    double v = std::trunc(korva::AtoF(field));
+    if (std::isnan(v))
+        v = 0.0;
+    else if (v > INT32_MAX)
+        v = INT32_MAX;
+    else if (v < INT32_MIN)
+        v = INT32_MIN;
+    *value = static_cast<long>(v);
+    return true;
+}
+
+bool KT300Protocol::SetPortOutput(short value) {
+    if (value < 0 || value > 256) return false;
+    return Exchange(korva::FormatLine("PORTOUTPUT %d", static_cast<int>(value)), kDefaultLimitMs,
+                    nullptr);
+}
+
+bool KT300Protocol::GetPortInput(short* value) {
+    if (!value) return false;
+    std::string reply, word;
+    if (!Exchange("PORTINPUT?", kDefaultLimitMs, &reply)) return false;
+    m_LastError = kErrPortInput;
+    if (ExtractPiece(reply, -1, &word) != Extract::Ok) return false;
+    *value = static_cast<short>(korva::AtoI(word));
+    m_LastError = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------- stored plans
+
+namespace {
+bool PlanNameFits(const std::string& name) {
+    return name.size() <= kMaxPlanName && IsOneLineText(name);
+}
+}  // namespace
+
+bool KT300Protocol::SavePlan(const std::string& name) {
+    if (!PlanNameFits(name)) {
+        SetLinkErrorCode(kLinkErrPlanName);
+        return false;
+    }
+    return Exchange(korva::FormatLine("SAVE %s", name.c_str()), kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::OverSave() {
+    return Exchange("OVER", kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::StartPlan(const std::string& name) {
+    if (!IsOneLineText(name)) {
+        korva::Trace("KT300Protocol: plan name holds a line break or NUL, not sent\n");
+        return false;
+    }
+    return SendMotion(korva::FormatLine("START %s", name.c_str()), nullptr);
+}
+
+bool KT300Protocol::EndRun() {
+    return Exchange("END", kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::BreakRun() {
+    return Exchange("BREAK", kDefaultLimitMs, nullptr);
+}
+
+bool KT300Protocol::GetPlan() {
+    return Exchange("PLAN?", kQuickLimitMs, nullptr);
+}
+
+bool KT300Protocol::DeletePlan(const std::string& name) {
+    if (!PlanNameFits(name)) {
+        SetLinkErrorCode(kLinkErrPlanName);
+        return false;
+    }
+    return Exchange(korva::FormatLine("DEL %s", name.c_str()), kDeletePlanLimitMs, nullptr);
+}
+
+bool KT300Protocol::SendPlanStatement(PlanId id, short value) {
+    const PlanRow& row = kPlanRows[static_cast<int>(id)];
+    int sent = value;
+    switch (row.value) {
+        case PlanValue::None:
+            break;
+        case PlanValue::Unsigned16:
+            sent = static_cast<std::uint16_t>(value);
+            break;
+        case PlanValue::Port:
+            if (value < 0 || value > 255) return false;
+            break;
+        case PlanValue::Input:
+            if (value < 1 || value > 8) return false;
+            break;
+    }
+    return Exchange(korva::FormatLine(row.format, sent), kPlanStatementLimitMs, nullptr);
+}
+
+bool KT300Protocol::PlanDelay(short value) {
+    return SendPlanStatement(PlanId::Delay, value);
+}
+bool KT300Protocol::PlanUntil(short value) {
+    return SendPlanStatement(PlanId::Until, value);
+}
+bool KT300Protocol::PlanUntilAt(short value) {
+    return SendPlanStatement(PlanId::UntilAt, value);
+}
+bool KT300Protocol::PlanUntilNon(short value) {
+    return SendPlanStatement(PlanId::UntilNon, value);
+}
+bool KT300Protocol::PlanUntilNonAt(short value) {
+    return SendPlanStatement(PlanId::UntilNonAt, value);
+}
+bool KT300Protocol::PlanLoop(short value) {
+    return SendPlanStatement(PlanId::Loop, value);
+}
+bool KT300Protocol::PlanEndLoop() {
+    return SendPlanStatement(PlanId::EndLoop, 0);
+}
+bool KT300Protocol::PlanIf(short value) {
+    return SendPlanStatement(PlanId::If, value);
+}
+bool KT300Protocol::PlanIfAt(short value) {
+    return SendPlanStatement(PlanId::IfAt, value);
+}
+bool KT300Protocol::PlanEndIf() {
+    return SendPlanStatement(PlanId::EndIf, 0);
+}
+bool KT300Protocol::PlanIfNon(short value) {
+    return SendPlanStatement(PlanId::IfNon, value);
+}
+bool KT300Protocol::PlanIfNonAt(short value) {
+    return SendPlanStatement(PlanId::IfNonAt, value);
+}
+
+bool KT300Protocol::SelectDevice(short number) {
+    return SendNoWaitCapture(korva::FormatLine("select %d", static_cast<int>(number)), nullptr);
+}
+
+bool KT300Protocol::GetSelectId(short* number) {
+    if (!number) return false;
+    std::string reply, word;
+    if (!Exchange("ID?", kDefaultLimitMs, &reply)) return false;
+    if (ExtractPiece(reply, -1, &word) != Extract::Ok) return false;
+    *number = static_cast<short>(korva::AtoI(word));
+    return true;
+}
+
+bool KT300Protocol::EndSelect() {
+    return Exchange("end", kStopLimitMs, nullptr);
+}
+
+// ---------------------------------------------------------------- system
+
+short KT300Protocol::GetModel() {
+    std::string reply, name;
+    if (!Exchange("SystemInfo?", kDefaultLimitMs, &reply)) return 0;
+    if (ExtractPiece(reply, 0, &name) != Extract::Ok) return 0;
+    if (name == "KT3007Q") return 1;
+    if (name == "KT300RSX") return 2;
+    return 0;
+}
+
+bool KT300Protocol::LoadDefault() {
+    return Exchange("Loaddefault", kDefaultLimitMs, nullptr);
+}

@@ -4,12 +4,13 @@
 // controller's error replies and parses query replies.
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "KorvaComPort.h"
 
 class KT300Protocol : public KorvaComPort {
-public:
+  public:
     // Protocol error codes (GetErrorCode); link codes pass through otherwise.
     enum : int {
         kErrLinkClosed = 20004,
@@ -150,12 +151,34 @@ public:
     // Test hook: the module-wide last position text and repeat counter.
     static void ResetPositionTracking();
 
-protected:
+  protected:
     std::array<std::atomic<int>, 4> m_StopFlag{};
     std::atomic<long> m_LastError{0};
     std::atomic<bool> m_bBusy{false};
-    std::string m_Reply;
-    bool m_bConnected = false;
+    std::string m_Reply;  // guarded by m_ReplyLock
+    std::atomic<bool> m_bConnected{false};
     std::atomic<bool> m_bSyncMode{false};
-    short m_SelectNumber = 0;
+    std::atomic<short> m_SelectNumber{0};
+
+  private:
+    enum class ParamId : int;  // rows of the axis parameter table
+    enum class PlanId : int;   // rows of the plan statement table
+
+    // The exchange; *reply (when given) receives this exchange's own reply, so
+    // a parser never reads a reply that another thread stored meanwhile.
+    bool Exchange(const std::string& command, int timeLimitMs, std::string* reply);
+    bool SendNoWaitCapture(const std::string& command, std::string* reply);
+    // Motion commands: waited for "OK" in synchronous mode, else sent without waiting.
+    bool SendMotion(const std::string& command, std::string* reply);
+    void SetReply(const std::string& text);
+    void MarkStopped(const std::string& axisWord);
+
+    bool SetIntParam(ParamId id, int axis, int value);
+    bool SetFloatParam(ParamId id, int axis, float value);
+    bool GetIntParam(ParamId id, int axis, int* value);
+    bool GetFloatParam(ParamId id, int axis, float* value);
+    bool SendPlanStatement(PlanId id, short value);
+    bool ReadyCheck(int axis, const std::string& reply);
+
+    mutable std::mutex m_ReplyLock;
 };

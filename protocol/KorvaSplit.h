@@ -5,7 +5,7 @@
 #include <vector>
 
 class KorvaSplit {
-public:
+  public:
     KorvaSplit() = default;
     KorvaSplit(char separator, std::string_view text) { Split(separator, text); }
 
@@ -13,6 +13,6 @@ public:
     bool GetAt(int index, std::string& out) const;
     int GetCount() const { return static_cast<int>(m_Pieces.size()); }
 
-private:
+  private:
     std::vector<std::string> m_Pieces;
 };
