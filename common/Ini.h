@@ -4,6 +4,7 @@
 // size (size - 1 bytes, as the platform functions do), single-line values; a
 // write creates the file, the section and the key as needed.
 #include <string>
+#include <string_view>
 
 namespace korva {
 
@@ -14,6 +15,16 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
                          const std::string& file);
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file);
+
+// The same rules on a file's content held in memory, so that many keys can be
+// looked up with one read. False when the section or the key is absent.
+bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                      std::string* value);
+// Sets key in section (both created when absent) and keeps every other line
+// and its order. False, with the reason in *error, when the names or the value
+// cannot be stored on one line.
+bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
+                     std::string_view value, std::string* error);
 
 // Directory of the running executable (/proc/self/exe), ending in '/'.
 std::string ProgramDirectory();

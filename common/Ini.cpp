@@ -1,0 +1,434 @@
+#include "Ini.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+#include "NumText.h"
+#include "Trace.h"
+
+namespace korva {
+namespace {
+
+// A profile larger than this is not a settings or language file; refusing it
+// keeps a stray path from pulling gigabytes into memory.
+constexpr off_t kMaxProfileBytes = 16 * 1024 * 1024;
+
+// Serialises read-modify-write cycles of this process, so two threads writing
+// different keys of one file do not lose each other's change.
+std::mutex g_writeLock;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
+    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names compare without regard to ASCII letter case; other bytes (UTF-8)
+// compare exactly.
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+// One physical line of the content: [begin, end) without its line ending,
+// next = start of the following line.
+struct Line {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t next;
+};
+
+std::optional<Line> NextLine(std::string_view content, std::size_t pos) {
+    if (pos >= content.size()) return std::nullopt;
+    std::size_t nl = content.find('\n', pos);
+    Line line{pos, nl == std::string_view::npos ? content.size() : nl,
+              nl == std::string_view::npos ? content.size() : nl + 1};
+    if (line.end > line.begin && content[line.end - 1] == '\r') --line.end;
+    return line;
+}
+
+std::size_t SkipBom(std::string_view content) {
+    return content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// A section header "[name]"; the name is trimmed. A header without its
+// closing bracket still opens a section named by the rest of the line.
+bool ParseHeader(std::string_view text, std::string_view* name) {
+    if (text.empty() || text.front() != '[') return false;
+    text.remove_prefix(1);
+    std::size_t close = text.find(']');
+    if (close != std::string_view::npos) text = text.substr(0, close);
+    *name = Trim(text);
+    return true;
+}
+
+// "key=value": both trimmed. Comment lines (';') and lines without '=' hold
+// no key.
+bool ParseEntry(std::string_view text, std::string_view* key, std::string_view* value) {
+    if (text.empty() || text.front() == ';') return false;
+    std::size_t eq = text.find('=');
+    if (eq == std::string_view::npos) return false;
+    *key = Trim(text.substr(0, eq));
+    *value = Trim(text.substr(eq + 1));
+    return true;
+}
+
+// Matching quotes around a value are not part of it.
+std::string_view Unquote(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+        return v.substr(1, v.size() - 2);
+    }
+    return v;
+}
+
+// At most size - 1 bytes, never ending inside a UTF-8 sequence.
+std::string CutToBuffer(std::string_view text, std::size_t bufferSize) {
+    if (bufferSize == 0) return {};
+    if (text.size() <= bufferSize - 1) return std::string(text);
+    auto continuation = [&](std::size_t i) {
+        return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
+    std::size_t n = bufferSize - 1;
+    // The first dropped byte continues a sequence: drop that whole character.
+    while (n > 0 && continuation(n)) --n;
+    return std::string(text.substr(0, n));
+}
+
+std::string Errno(int err) {
+    return std::strerror(err);
+}
+
+enum class ReadResult { kRead, kMissing, kFailed };
+
+// Reads a whole regular file. A missing file is not an error; other failures
+// are traced with the system's text.
+ReadResult ReadProfile(const std::string& path, std::string* content) {
+    content->clear();
+    if (path.empty()) return ReadResult::kMissing;
+    // O_NONBLOCK so a FIFO placed where a file is expected cannot block us.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        int err = errno;
+        if (err != ENOENT && err != ENOTDIR) {
+            Trace("ini: cannot open %s: %s\n", path.c_str(), Errno(err).c_str());
+            return ReadResult::kFailed;
+        }
+        return ReadResult::kMissing;
+    }
+    bool ok = false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        Trace("ini: cannot stat %s: %s\n", path.c_str(), Errno(errno).c_str());
+    } else if (!S_ISREG(st.st_mode)) {
+        Trace("ini: %s is not a regular file\n", path.c_str());
+    } else if (st.st_size > kMaxProfileBytes) {
+        Trace("ini: %s is too large (%lld bytes)\n", path.c_str(),
+              static_cast<long long>(st.st_size));
+    } else {
+        ok = true;
+        char buf[8192];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                content->append(buf, static_cast<std::size_t>(n));
+                if (content->size() > static_cast<std::size_t>(kMaxProfileBytes)) {
+                    Trace("ini: %s grew too large while reading\n", path.c_str());
+                    ok = false;
+                    break;
+                }
+                continue;
+            }
+            if (n == 0) break;
+            if (errno == EINTR) continue;
+            Trace("ini: cannot read %s: %s\n", path.c_str(), Errno(errno).c_str());
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    if (!ok) content->clear();
+    return ok ? ReadResult::kRead : ReadResult::kFailed;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool WriteInPlace(const std::string& path, std::string_view data) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        Trace("ini: cannot create %s: %s\n", path.c_str(), Errno(errno).c_str());
+        return false;
+    }
+    bool ok = WriteAll(fd, data);
+    if (!ok) Trace("ini: cannot write %s: %s\n", path.c_str(), Errno(errno).c_str());
+    if (::close(fd) != 0 && ok) {
+        Trace("ini: cannot close %s: %s\n", path.c_str(), Errno(errno).c_str());
+        ok = false;
+    }
+    return ok;
+}
+
+// Writes beside the file and renames over it, so a crash or a full disk
+// never leaves a half-written settings file. Falls back to writing in place
+// where that is impossible (a symbolic link, a directory we may not create
+// files in).
+bool StoreProfile(const std::string& path, std::string_view data) {
+    struct stat st {};
+    bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return WriteInPlace(path, data);
+
+    static std::atomic<unsigned> counter{0};
+    std::string tmp =
+        path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return WriteInPlace(path, data);
+    bool ok = WriteAll(fd, data);
+    if (!ok) Trace("ini: cannot write %s: %s\n", tmp.c_str(), Errno(errno).c_str());
+    if (ok && exists && ::fchmod(fd, st.st_mode & 07777) != 0) {
+        Trace("ini: cannot keep the mode of %s: %s\n", path.c_str(), Errno(errno).c_str());
+    }
+    if (::close(fd) != 0 && ok) {
+        Trace("ini: cannot close %s: %s\n", tmp.c_str(), Errno(errno).c_str());
+        ok = false;
+    }
+    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        Trace("ini: cannot replace %s: %s\n", path.c_str(), Errno(errno).c_str());
+        ok = false;
+    }
+    if (!ok) ::unlink(tmp.c_str());
+    return ok;
+}
+
+bool HasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+}  // namespace
+
+bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                      std::string* value) {
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (auto line = NextLine(content, SkipBom(content)); line;
+         line = NextLine(content, line->next)) {
+        std::string_view text = Trim(content.substr(line->begin, line->end - line->begin));
+        std::string_view name;
+        if (ParseHeader(text, &name)) {
+            // Only the first section of a name counts, as with the platform's functions.
+            if (sectionSeen) return false;
+            inSection = SameName(name, section);
+            sectionSeen = inSection;
+            continue;
+        }
+        std::string_view k, v;
+        if (inSection && ParseEntry(text, &k, &v) && SameName(k, key)) {
+            if (value) *value = std::string(Unquote(v));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
+                     std::string_view value, std::string* error) {
+    auto fail = [&](const char* why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (Trim(section).empty() || HasLineBreak(section) || section.find(']') != section.npos) {
+        return fail("section name must be one line without ']'");
+    }
+    if (Trim(key).empty() || HasLineBreak(key) || key.find('=') != key.npos || key.front() == '[' ||
+        key.front() == ';') {
+        return fail("key must be one line without '=' and not start with '[' or ';'");
+    }
+    if (HasLineBreak(value)) return fail("value must be a single line");
+
+    // A value that reading would change (blanks at its ends, quotes around
+    // it) is stored in quotes so it reads back exactly.
+    std::string stored(value);
+    if (!value.empty() && (Trim(value).size() != value.size() || Unquote(value) != value)) {
+        stored = "\"" + stored + "\"";
+    }
+
+    std::string eol = "\n";
+    std::size_t firstNl = content.find('\n');
+    if (firstNl != std::string::npos && firstNl > 0 && content[firstNl - 1] == '\r') eol = "\r\n";
+
+    bool inSection = false;
+    bool sectionFound = false;
+    std::size_t insertAt = std::string::npos;  // after the last non-blank line of the section
+    for (auto line = NextLine(content, SkipBom(content)); line;
+         line = NextLine(content, line->next)) {
+        std::string_view text =
+            Trim(std::string_view(content).substr(line->begin, line->end - line->begin));
+        std::string_view name;
+        if (ParseHeader(text, &name)) {
+            if (sectionFound) break;
+            inSection = SameName(name, section);
+            sectionFound = inSection;
+            if (inSection) insertAt = line->next;
+            continue;
+        }
+        if (!inSection) continue;
+        std::string_view k, v;
+        if (ParseEntry(text, &k, &v) && SameName(k, key)) {
+            std::string replacement = std::string(k) + "=" + stored;
+            content.replace(line->begin, line->end - line->begin, replacement);
+            return true;
+        }
+        if (!text.empty()) insertAt = line->next;
+    }
+
+    std::string addition;
+    if (sectionFound) {
+        if (insertAt > 0 && content[insertAt - 1] != '\n') addition += eol;
+        addition += std::string(key) + "=" + stored + eol;
+        content.insert(insertAt, addition);
+        return true;
+    }
+    if (!content.empty() && content.back() != '\n') addition += eol;
+    addition += "[" + std::string(section) + "]" + eol + std::string(key) + "=" + stored + eol;
+    content += addition;
+    return true;
+}
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultText, std::size_t bufferSize,
+                                    const std::string& file) {
+    std::string content;
+    std::string value;
+    if (ReadProfile(file, &content) == ReadResult::kRead &&
+        FindProfileValue(content, section, key, &value)) {
+        return CutToBuffer(value, bufferSize);
+    }
+    return CutToBuffer(defaultText, bufferSize);
+}
+
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                         const std::string& file) {
+    std::string content;
+    std::string value;
+    if (ReadProfile(file, &content) == ReadResult::kRead &&
+        FindProfileValue(content, section, key, &value)) {
+        return AtoI(value);
+    }
+    return defaultValue;
+}
+
+bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& file) {
+    if (file.empty()) return false;
+    std::lock_guard<std::mutex> guard(g_writeLock);
+    std::string content;
+    // An unreadable file is left alone: rewriting it from nothing would lose
+    // every other line in it.
+    if (ReadProfile(file, &content) == ReadResult::kFailed) return false;
+    std::string before = content;
+    std::string error;
+    if (!SetProfileValue(content, section, key, value, &error)) {
+        Trace("ini: not written to %s [%s] %s: %s\n", file.c_str(), section.c_str(), key.c_str(),
+              error.c_str());
+        return false;
+    }
+    if (content == before) return true;  // the key already holds this value
+    return StoreProfile(file, content);
+}
+
+std::string ProgramDirectory() {
+    std::string path(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
+        Trace("ini: cannot read /proc/self/exe: %s\n", Errno(errno).c_str());
+        return "./";
+    }
+    path.resize(static_cast<std::size_t>(n));
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "./";
+    return path.substr(0, slash + 1);
+}
+
+namespace {
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// mkdir -p for the configuration directory; 0700 as for XDG base directories.
+bool MakeDirectories(const std::string& dir) {
+    for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
+        if (pos != dir.size() && dir[pos] != '/') continue;
+        std::string part = dir.substr(0, pos);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            Trace("ini: cannot create %s: %s\n", part.c_str(), Errno(errno).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ConfigDirectory() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.config";
+    }
+    if (base.back() != '/') base += '/';
+    return base + "korva/";
+}
+}  // namespace
+
+std::string LanguageDirectory() {
+    std::string dir = ProgramDirectory();
+    std::string beside = dir + "Language/";
+    if (IsDirectory(beside)) return beside;
+    // Installed tree: <prefix>/bin/program and <prefix>/share/korva/Language.
+    const std::string bin = "/bin/";
+    if (dir.size() > bin.size() && dir.compare(dir.size() - bin.size(), bin.size(), bin) == 0) {
+        std::string installed = dir.substr(0, dir.size() - bin.size()) + "/share/korva/Language/";
+        if (IsDirectory(installed)) return installed;
+    }
+    return beside;
+}
+
+std::string SettingsFilePath(const std::string& name) {
+    std::string dir = ProgramDirectory();
+    if (::access(dir.c_str(), W_OK) == 0) return dir + name;
+    std::string config = ConfigDirectory();
+    MakeDirectories(config.substr(0, config.size() - 1));
+    return config + name;
+}
+
+}  // namespace korva
