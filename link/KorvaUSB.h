@@ -6,7 +6,8 @@
 class KorvaComPort;
 
 class KorvaUSB : public UsbFifoInterface {
-public:
+  public:
+    ~KorvaUSB() override;
     void OnReceive(DWORD count) override;
     KorvaComPort* m_pOwner = nullptr;
 };

@@ -2,8 +2,20 @@
 // Binding of the FTDI D2XX library, loaded at run time by name: lists the
 // attached USB FIFO devices, opens one by serial number, writes and reads byte
 // blocks, and runs a notification thread on the driver's receive event.
+//
+// Library lookup, at every LoadDriverLibrary call: $KORVA_FTD2XX (a path; when
+// set, nothing else is tried), else "libftd2xx.so" (the vendor's), else our own
+// "libkorva_ftd2xx.so" from ../lib beside the executable, beside the module
+// holding this code, then the normal dlopen search. A loaded library stays
+// loaded for the life of the process.
+//
+// Threads: the notification thread runs from a successful open until Close.
+// OnReceive and NotifyTarget::OnNotifyMessage run on it; neither may wait for
+// a thread that calls Close, and a class overriding OnReceive must call Close
+// in its own destructor (the thread must not run into a half-destroyed object).
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,7 +23,7 @@
 #include "D2xx.h"
 
 class UsbFifoInterface {
-public:
+  public:
     // Receives the notification message (the debug tool's window); a plain
     // callable here, invoked synchronously on the notification thread.
     struct NotifyTarget {
@@ -45,12 +57,13 @@ public:
     // Path of the library that was loaded (empty when none could be).
     const std::string& LibraryPath() const { return m_LibraryPath; }
 
-protected:
+  protected:
     std::atomic<bool> m_bOpen{false};
     unsigned m_NotifyMessage = 0;
     std::atomic<FT_STATUS> m_LastStatus{0};
-    unsigned long m_WriteTimeout = 3000;
-    unsigned long m_ReadTimeout = 3000;
+    // Written by Write (caller's thread) and Read (notification thread).
+    std::atomic<unsigned long> m_WriteTimeout{3000};
+    std::atomic<unsigned long> m_ReadTimeout{3000};
     NotifyTarget* m_pNotifyWnd = nullptr;
     std::string m_SerialNumber;
     void* m_hLibrary = nullptr;
@@ -58,5 +71,10 @@ protected:
     std::string m_LibraryPath;
     // Implementation details (entry points, event handles, thread) belong to the .cpp.
     struct Private;
-    Private* d = nullptr;
+    std::unique_ptr<Private> d;
+
+  private:
+    bool StartNotifyThread();
+    void StopNotifyThread();
+    void NotifyLoop();
 };
