@@ -1,1 +1,401 @@
-// implementation follows
+#include "KorvaComPort.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "Trace.h"
+
+namespace {
+
+constexpr char kTextOpenUsb[] = "Open USB device failure!";
+constexpr char kTextOpenCom[] = "COM maybe use in another software";
+constexpr char kTextStartThread[] = "Start Com receive thread failur!";
+constexpr char kTextNotOpen[] = "ComPort not opened!Can't send command";
+constexpr char kTextNoResponse[] = "Cannot get response flag in delaytime!";
+constexpr char kTextNoEndFlag[] = "Cannot find end flag in delay time";
+constexpr char kTextHungUp[] = "ComPort hung up (device gone)! Close and reopen the link";
+constexpr char kTextMonitorEnded[] = "ComPort receive thread stopped! Close and reopen the link";
+
+constexpr char kResponseFlag[] = "OK";
+constexpr char kEndFlag[] = "\r";
+constexpr unsigned long kComEventMask = 9;  // received character, clear to send
+constexpr unsigned kComWriteBuffer = 512;
+constexpr unsigned long kUsbWriteTimeoutMs = 3000;
+
+std::string ErrnoText(int err) {
+    char buf[256];
+    return strerror_r(err, buf, sizeof buf);
+}
+
+}  // namespace
+
+KorvaComPort::KorvaComPort() {
+    m_USB.m_pOwner = this;
+    m_USB.Initialize(nullptr, 0);
+}
+
+KorvaComPort::~KorvaComPort() {
+    if (m_bOpen) CloseLink();
+}
+
+bool KorvaComPort::OpenLink() {
+    m_ErrorText.clear();
+    m_ErrorCode = 0;
+    if (m_bOpen) return true;
+    if (m_bUSBMode) {
+        m_USB.m_pOwner = this;
+        if (!m_USB.OpenBySerial(m_USBSerial)) {
+            korva::Trace("KorvaComPort: opening USB device \"%s\" failed (status %u)\n",
+                         m_USBSerial.c_str(), static_cast<unsigned>(m_USB.LastStatus()));
+            m_ErrorText = kTextOpenUsb;
+            m_ErrorCode = kErrOpenUsb;
+            return false;
+        }
+    } else {
+        m_Serial.m_pOwner = this;
+        // The channel refuses port numbers outside 1..255.
+        const unsigned portNr = m_PortNumber < 1 ? 0u : static_cast<unsigned>(m_PortNumber);
+        if (!m_Serial.OpenChannel(portNr, m_BaudRate, m_Parity, static_cast<unsigned>(m_DataBits),
+                                  static_cast<unsigned>(m_StopBits), kComEventMask,
+                                  kComWriteBuffer)) {
+            korva::Trace("KorvaComPort: opening COM%d (%s) failed: %s\n", m_PortNumber,
+                         m_Serial.DevicePath().c_str(),
+                         ErrnoText(m_Serial.LastOpenErrno()).c_str());
+            m_ErrorText = kTextOpenCom;
+            m_ErrorCode = kErrOpenCom;
+            return false;
+        }
+        if (!m_Serial.StartMonitor()) {
+            m_Serial.CloseChannel();  // the open port must not outlive the failed open
+            m_ErrorText = kTextStartThread;
+            m_ErrorCode = kErrStartThread;
+            return false;
+        }
+    }
+    m_bOpen = true;
+    return true;
+}
+
+bool KorvaComPort::CloseLink() {
+    m_ErrorCode = 0;
+    if (!m_bOpen) return true;
+    bool ok;
+    if (m_bUSBMode) {
+        ok = m_USB.Close();
+        if (!ok) m_ErrorCode = kErrCloseUsb;
+    } else {
+        ok = m_Serial.CloseChannel();
+        if (!ok) m_ErrorCode = kErrCloseCom;
+    }
+    m_bOpen = false;
+    return ok;
+}
+
+bool KorvaComPort::ChannelGone() const {
+    return !m_bUSBMode && m_bOpen && (m_Serial.HungUp() || !m_Serial.IsMonitorAlive());
+}
+
+void KorvaComPort::SetChannelGoneError() {
+    m_ErrorCode = kErrChannelGone;
+    m_ErrorText = m_Serial.HungUp() ? kTextHungUp : kTextMonitorEnded;
+}
+
+bool KorvaComPort::SendData(const std::uint8_t* data, unsigned length) {
+    m_ErrorCode = 0;
+    if (!m_bOpen) {
+        m_ErrorText = kTextNotOpen;
+        m_ErrorCode = kErrNotOpen;
+        return false;
+    }
+    if (data == nullptr && length > 0) return false;
+    if (m_bUSBMode) {
+        std::vector<std::uint8_t> bytes(data, data + length);
+        if (!m_USB.Write(bytes, kUsbWriteTimeoutMs)) {
+            korva::Trace("KorvaComPort: USB write of %u bytes failed (status %u)\n", length,
+                         static_cast<unsigned>(m_USB.LastStatus()));
+            m_ErrorCode = kErrUsbWrite;
+            return false;
+        }
+        return true;
+    }
+    if (ChannelGone()) {
+        SetChannelGoneError();
+        korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.c_str());
+        return false;
+    }
+    m_Serial.QueueWrite(data, length);
+    return true;
+}
+
+bool KorvaComPort::Exchange(const std::string& framed, Until until, const char* flag, int count,
+                            int waitMs, const char* failText, bool keepWaitCode) {
+    m_ErrorCode = 0;
+    const bool wasPending = m_bReplyPending;
+    ResetReceiveState();
+    m_bReplyPending = until != Until::kNothing;
+    bool ok = SendData(reinterpret_cast<const std::uint8_t*>(framed.data()),
+                       static_cast<unsigned>(framed.size()));
+    if (ok) {
+        switch (until) {
+            case Until::kNothing:
+                break;
+            case Until::kDelay:
+                WaitDelay(waitMs);
+                break;
+            case Until::kText:
+                ok = WaitForText(flag, waitMs);
+                if (!ok && m_ErrorCode != kErrChannelGone) {
+                    m_ErrorText = failText;
+                    // The byte form of the end-flag wait reports the wait's own
+                    // time-out code.
+                    if (!keepWaitCode)
+                        m_ErrorCode = kErrNoFlag;
+                    else if (m_ErrorCode == 0)
+                        m_ErrorCode = kErrWaitTimeout;
+                }
+                break;
+            case Until::kCount:
+                ok = WaitForCount(count, waitMs);
+                if (!ok && m_ErrorCode != kErrChannelGone) m_ErrorCode = kErrCount;
+                break;
+        }
+        if (!ok && m_ErrorCode == kErrChannelGone) SetChannelGoneError();
+    }
+    m_bReplyPending = wasPending;
+    return ok;
+}
+
+bool KorvaComPort::SendWaitResponse(std::string command, int waitMs) {
+    command.push_back(m_Terminator);
+    return Exchange(command, Until::kText, kResponseFlag, 0, waitMs, kTextNoResponse, false);
+}
+
+bool KorvaComPort::SendNoWait(std::string command) {
+    command.push_back(m_Terminator);
+    return Exchange(command, Until::kNothing, nullptr, 0, 0, nullptr, false);
+}
+
+bool KorvaComPort::SendWaitEndFlag(std::string command, int waitMs) {
+    command.push_back(m_Terminator);
+    return Exchange(command, Until::kText, kEndFlag, 0, waitMs, kTextNoEndFlag, false);
+}
+
+bool KorvaComPort::SendWaitCount(std::string command, short count, int waitMs) {
+    command.push_back(m_Terminator);
+    return Exchange(command, Until::kCount, nullptr, count, waitMs, nullptr, false);
+}
+
+bool KorvaComPort::SendWaitDelay(std::string command, int waitMs) {
+    command.push_back(m_Terminator);
+    return Exchange(command, Until::kDelay, nullptr, 0, waitMs, nullptr, false);
+}
+
+namespace {
+std::string Framed(const std::uint8_t* data, unsigned length, char terminator) {
+    std::string framed;
+    if (data != nullptr) framed.assign(reinterpret_cast<const char*>(data), length);
+    framed.push_back(terminator);
+    return framed;
+}
+}  // namespace
+
+bool KorvaComPort::SendBytesNoWait(const std::uint8_t* data, unsigned length) {
+    if (data == nullptr && length > 0) return false;
+    return Exchange(Framed(data, length, m_Terminator), Until::kNothing, nullptr, 0, 0, nullptr,
+                    false);
+}
+
+bool KorvaComPort::SendBytesWaitResponse(const std::uint8_t* data, unsigned length, int waitMs) {
+    if (data == nullptr && length > 0) return false;
+    return Exchange(Framed(data, length, m_Terminator), Until::kText, kResponseFlag, 0, waitMs,
+                    kTextNoResponse, false);
+}
+
+bool KorvaComPort::SendBytesWaitEndFlag(const std::uint8_t* data, unsigned length, int waitMs) {
+    if (data == nullptr && length > 0) return false;
+    return Exchange(Framed(data, length, m_Terminator), Until::kText, kEndFlag, 0, waitMs,
+                    kTextNoEndFlag, true);
+}
+
+bool KorvaComPort::SendBytesWaitCount(const std::uint8_t* data, unsigned length, short count,
+                                      int waitMs) {
+    if (data == nullptr && length > 0) return false;
+    return Exchange(Framed(data, length, m_Terminator), Until::kCount, nullptr, count, waitMs,
+                    nullptr, false);
+}
+
+void KorvaComPort::ResetReceiveState() {
+    m_ErrorText.clear();
+    m_ErrorCode = 0;
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    m_RecvCount = 0;
+    std::memset(m_RecvBuf, 0, sizeof m_RecvBuf);
+}
+
+int KorvaComPort::GetReceivedText(std::string& text) {
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    text.assign(reinterpret_cast<const char*>(m_RecvBuf), static_cast<std::size_t>(m_RecvCount));
+    return m_RecvCount;
+}
+
+int KorvaComPort::GetReceivedCount() {
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    return m_RecvCount;
+}
+
+int KorvaComPort::CopyReceived(std::uint8_t* out, int max) {
+    if (out == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    int n = std::clamp(max, 0, m_RecvCount);
+    std::memcpy(out, m_RecvBuf, static_cast<std::size_t>(n));
+    return n;
+}
+
+int KorvaComPort::CopyReceived(std::uint32_t* out, int max) {
+    if (out == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    int n = std::clamp(max, 0, m_RecvCount);
+    for (int i = 0; i < n; ++i) out[i] = m_RecvBuf[i];
+    return n;
+}
+
+bool KorvaComPort::DiscardReceived(int n) {
+    if (n < 0) return false;
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    if (m_RecvCount < n) return false;
+    std::memmove(m_RecvBuf, m_RecvBuf + n, static_cast<std::size_t>(m_RecvCount - n));
+    std::memset(m_RecvBuf + (m_RecvCount - n), 0, static_cast<std::size_t>(n));
+    m_RecvCount -= n;
+    return true;
+}
+
+bool KorvaComPort::ClearReceived() {
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    m_RecvCount = 0;
+    std::memset(m_RecvBuf, 0, sizeof m_RecvBuf);
+    return true;
+}
+
+int KorvaComPort::FindLocked(const char* text) const {
+    const int len = static_cast<int>(std::strlen(text));
+    if (m_RecvCount < len) return -1;
+    for (int i = 0; i <= m_RecvCount - len; ++i)
+        if (std::memcmp(m_RecvBuf + i, text, static_cast<std::size_t>(len)) == 0) return i;
+    return -1;
+}
+
+int KorvaComPort::FindInReceived(const char* text) {
+    if (text == nullptr) return -1;
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    return FindLocked(text);
+}
+
+// The limit is rounded up to whole steps, as the step-wise polling of the
+// original waits did; the condition variable ends the wait as soon as the
+// receive thread has stored what is looked for.
+template <typename Pred>
+KorvaComPort::WaitResult KorvaComPort::WaitUntil(Pred found, int waitMs, int stepMs) {
+    std::unique_lock<std::mutex> lock(m_RecvLock);
+    if (found()) return WaitResult::kFound;
+    if (waitMs <= 0) return ChannelGone() ? WaitResult::kChannelGone : WaitResult::kTimedOut;
+    const long long steps = (static_cast<long long>(waitMs) + stepMs - 1) / stepMs;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(steps * stepMs);
+    for (;;) {
+        if (ChannelGone()) return WaitResult::kChannelGone;
+        if (m_RecvArrived.wait_until(lock, deadline) == std::cv_status::timeout)
+            return found() ? WaitResult::kFound : WaitResult::kTimedOut;
+        if (found()) return WaitResult::kFound;
+    }
+}
+
+bool KorvaComPort::WaitForText(const char* text, int waitMs) {
+    m_ErrorCode = 0;
+    if (text == nullptr) return false;
+    WaitResult r = WaitUntil([&] { return FindLocked(text) >= 0; }, waitMs, 10);
+    if (r == WaitResult::kChannelGone) m_ErrorCode = kErrChannelGone;
+    // A single check (waitMs <= 0) is not a time-out.
+    if (r == WaitResult::kTimedOut && waitMs > 0) m_ErrorCode = kErrWaitTimeout;
+    return r == WaitResult::kFound;
+}
+
+bool KorvaComPort::WaitForCount(int count, int waitMs) {
+    WaitResult r = WaitUntil([&] { return m_RecvCount >= count; }, waitMs, 5);
+    if (r == WaitResult::kChannelGone) m_ErrorCode = kErrChannelGone;
+    return r == WaitResult::kFound;
+}
+
+bool KorvaComPort::WaitDelay(int waitMs) {
+    if (waitMs <= 0) return true;
+    const long long steps = (static_cast<long long>(waitMs) + 9) / 10;
+    std::this_thread::sleep_for(std::chrono::milliseconds(steps * 10));
+    return true;
+}
+
+bool KorvaComPort::SetPortNumber(short port) {
+    m_ErrorCode = 0;
+    if (m_bOpen) {
+        m_ErrorCode = kErrOpenCom;
+        return false;
+    }
+    m_PortNumber = port;
+    return true;
+}
+
+bool KorvaComPort::SetUSBMode(bool usb) {
+    if (m_bOpen) return false;
+    m_bUSBMode = usb;
+    return true;
+}
+
+bool KorvaComPort::GetUSBDeviceCount(int* count) {
+    return m_USB.GetDeviceCount(count);
+}
+
+bool KorvaComPort::GetUSBDeviceSerial(int index, std::string& serial) {
+    return m_USB.GetSerialNumber(index, serial);
+}
+
+void KorvaComPort::SetReceiveCallback(ReceiveCallback callback, void* context) {
+    std::lock_guard<std::mutex> guard(m_RecvLock);
+    m_pfnReceive = callback;
+    m_ReceiveContext = context;
+}
+
+void KorvaComPort::DeliverByte(KorvaComPort* owner, std::uint8_t byte, int count) {
+    if (owner != nullptr) owner->OnReceiveByte(byte, count);
+}
+
+void KorvaComPort::DeliverHangUp(KorvaComPort* owner) {
+    if (owner == nullptr) return;
+    {
+        // Taking the lock orders the hang-up flag before a waiter's next check.
+        std::lock_guard<std::mutex> guard(owner->m_RecvLock);
+    }
+    owner->m_RecvArrived.notify_all();
+    owner->OnChannelHangUp();
+}
+
+bool KorvaComPort::OnReceiveNotify(int) {
+    return true;
+}
+
+void KorvaComPort::OnReceiveByte(std::uint8_t byte, int count) {
+    ReceiveCallback callback;
+    void* context;
+    {
+        std::lock_guard<std::mutex> guard(m_RecvLock);
+        m_RecvBuf[m_RecvCount] = byte;
+        // The buffer wraps: a byte stored at the last index returns the count
+        // to 0, and the bytes before it no longer count.
+        m_RecvCount = (m_RecvCount + 1) % kRecvBufSize;
+        callback = m_pfnReceive;
+        context = m_ReceiveContext;
+    }
+    m_RecvArrived.notify_all();
+    if (callback != nullptr) callback(context, byte, count);
+    OnReceiveNotify(count);
+}

@@ -3,6 +3,7 @@
 // serial port or the USB FIFO chip. Frames each command line with a terminator,
 // collects every received byte into one receive buffer and waits until the
 // reply holds "OK", a CR, a byte count, or the time limit runs out.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -13,12 +14,13 @@
 #include "SerialPort.h"
 
 class KorvaComPort {
-public:
+  public:
     // Link error codes.
     enum : int {
         kErrStartThread = 10100,
         kErrOpenCom = 10102,
         kErrNotOpen = 10103,
+        kErrChannelGone = 10104,  // the serial device hung up or its monitor ended
         kErrCloseCom = 10105,
         kErrUsbWrite = 10110,
         kErrWaitTimeout = 10120,
@@ -95,24 +97,40 @@ public:
 
     // Called by the channels' receive threads, once per byte.
     static void DeliverByte(KorvaComPort* owner, std::uint8_t byte, int count);
+    // Called by the serial channel's monitor thread, once, when the device is
+    // gone: wakes a waiting caller, then calls OnChannelHangUp.
+    static void DeliverHangUp(KorvaComPort* owner);
     virtual bool OnReceiveNotify(int count);
     virtual void OnReceiveByte(std::uint8_t byte, int count);
 
     // Linux addition: the serial channel reports a hang-up (device gone) once.
     virtual void OnChannelHangUp() {}
 
-protected:
+  protected:
     int FindInReceived(const char* text);
     void ResetReceiveState();
 
+  private:
+    enum class WaitResult { kFound, kTimedOut, kChannelGone };
+    template <typename Pred>
+    WaitResult WaitUntil(Pred found, int waitMs, int stepMs);
+    int FindLocked(const char* text) const;
+    bool ChannelGone() const;
+    void SetChannelGoneError();
+    enum class Until { kNothing, kText, kCount, kDelay };
+    // One framed send (terminator already appended) and its wait.
+    bool Exchange(const std::string& framed, Until until, const char* flag, int count, int waitMs,
+                  const char* failText, bool keepWaitCode);
+
+  protected:
     SerialPort m_Serial;
     KorvaUSB m_USB;
     std::uint8_t m_RecvBuf[kRecvBufSize] = {};
     int m_RecvCount = 0;
-    bool m_bOpen = false;
+    std::atomic<bool> m_bOpen{false};
     short m_PortNumber = 1;
     bool m_bUSBMode = false;
-    bool m_bReplyPending = false;
+    std::atomic<bool> m_bReplyPending{false};
     std::mutex m_RecvLock;
     std::condition_variable m_RecvArrived;  // wakes the waits as soon as a byte is stored
     std::string m_ErrorText;
@@ -124,5 +142,5 @@ protected:
     char m_Parity = 'N';
     int m_DataBits = 8;
     char m_Terminator = 13;
-    int m_ErrorCode = 0;
+    std::atomic<int> m_ErrorCode{0};
 };

@@ -2,18 +2,19 @@
 // One serial port (a tty or a pseudo-terminal) driven by a monitor thread that
 // waits with poll() on the shutdown eventfd, the port and the write eventfd, in
 // that priority order. Received bytes go one at a time to the owning link.
+#include <termios.h>
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <vector>
 
 class KorvaComPort;
 
 class SerialPort {
-public:
+  public:
     SerialPort();
     virtual ~SerialPort();
     SerialPort(const SerialPort&) = delete;
@@ -45,12 +46,23 @@ public:
     // errno of the last failed device open (0 when it succeeded).
     int LastOpenErrno() const { return m_OpenErrno; }
 
-private:
+    // Applies a settings text "baud=%d parity=%c data=%d stop=%d" to dcb (raw
+    // mode, receiver on, modem lines ignored). FALSE, dcb unchanged, when the
+    // text names a baud rate, parity, data bits or stop bits the port lacks.
+    static bool BuildDcb(const std::string& settings, struct termios& dcb);
+
+  private:
+    enum class Drain { kMore, kEmpty, kGone };
+
     void MonitorLoop();
-    void DrainInput();
-    void WritePending();
+    Drain DrainInput();
+    bool WritePending();
     void ReportApiError(const char* operation, int err);
-    bool ApplySettings(unsigned baud, char parity, unsigned dataBits, unsigned stopBits);
+    bool ApplySettings(unsigned baud, char parity, unsigned dataBits, unsigned stopBits,
+                       std::string& failedStep, int& failedErrno);
+    void ApplyModemLines();
+    void ReportHangUp(const char* why, int err);
+    void ClosePort();
 
     unsigned m_WriteSize = 0;
     std::thread m_Thread;
