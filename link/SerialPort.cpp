@@ -7,7 +7,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -108,15 +110,15 @@ bool SerialPort::BuildDcb(const std::string& settings, struct termios& dcb) {
         std::string_view key = item.substr(0, eq);
         std::string_view value = item.substr(eq + 1);
         if (EqualNoCase(key, "baud")) {
-            if (!ParseInt(value, baud)) return false;
+            if (!ParseInt(value, baud) || baud < 0) return false;
         } else if (EqualNoCase(key, "parity")) {
             if (value.size() != 1) return false;
             parity = value[0] >= 'a' && value[0] <= 'z' ? static_cast<char>(value[0] - 'a' + 'A')
                                                         : value[0];
         } else if (EqualNoCase(key, "data")) {
-            if (!ParseInt(value, dataBits)) return false;
+            if (!ParseInt(value, dataBits) || dataBits < 0) return false;
         } else if (EqualNoCase(key, "stop")) {
-            if (!ParseInt(value, stopBits)) return false;
+            if (!ParseInt(value, stopBits) || stopBits < 0) return false;
         } else {
             return false;
         }
@@ -262,10 +264,12 @@ bool SerialPort::ApplySettings(unsigned baud, char parity, unsigned dataBits, un
         failedErrno = err;
         return false;
     };
-    // Reads return what is there at once; the monitor thread waits with poll().
+    // The monitor thread waits with poll() and reads without blocking. VMIN 1
+    // makes an empty queue EAGAIN, so that a read of 0 bytes means a hang-up
+    // (with VMIN 0 it would also mean "nothing there").
     struct termios t {};
     if (tcgetattr(m_hPort, &t) != 0) return fail("SetCommTimeouts()", errno);
-    t.c_cc[VMIN] = 0;
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     if (tcsetattr(m_hPort, TCSANOW, &t) != 0) return fail("SetCommTimeouts()", errno);
 
@@ -308,6 +312,9 @@ bool SerialPort::StartMonitor() {
         if (m_bMonitorAlive) return true;
         m_Thread.join();  // ended after a hang-up; start afresh
     }
+    // The monitor starts on empty queues. Purged here rather than on the new
+    // thread, so that whatever arrives once StartMonitor returned is kept.
+    if (m_hPort >= 0) tcflush(m_hPort, TCIOFLUSH);
     m_bMonitorAlive = true;
     try {
         m_Thread = std::thread(&SerialPort::MonitorLoop, this);
@@ -322,7 +329,6 @@ bool SerialPort::StartMonitor() {
 }
 
 void SerialPort::MonitorLoop() {
-    if (m_hPort >= 0) tcflush(m_hPort, TCIOFLUSH);
     const short portEvents = (m_EventMask & kEvRxChar) ? POLLIN : 0;
     for (;;) {
         struct pollfd fds[3] = {
@@ -455,6 +461,12 @@ bool SerialPort::WritePending() {
             }
             err = 0;
         }
+        // write() returns once the bytes are in the driver; wait until they
+        // are on the line, or the purge before the next write cuts them off.
+        if (sent == out.size() && !WaitOutputDrained()) {
+            stalled = true;
+            err = ETIMEDOUT;
+        }
     }
     if (gone)
         ReportHangUp("write failed", err);
@@ -469,6 +481,26 @@ bool SerialPort::WritePending() {
             static_cast<int>(strnlen(reinterpret_cast<const char*>(out.data()), out.size())));
     }
     return !gone;
+}
+
+bool SerialPort::WaitOutputDrained() {
+    int lastPending = -1;
+    auto lastProgress = std::chrono::steady_clock::now();
+    for (;;) {
+        int pending = 0;
+        if (ioctl(m_hPort, TIOCOUTQ, &pending) != 0 || pending <= 0) return true;
+        auto now = std::chrono::steady_clock::now();
+        if (pending != lastPending) {
+            lastPending = pending;
+            lastProgress = now;
+        } else if (now - lastProgress >= std::chrono::milliseconds(kWriteStallMs)) {
+            return false;
+        }
+        // About one character time per pending byte at the slowest common
+        // rates, capped so that a shutdown request is seen quickly.
+        struct pollfd shutdown = {m_hShutdownEvent, POLLIN, 0};
+        if (poll(&shutdown, 1, std::clamp(pending / 2, 1, 10)) > 0) return true;
+    }
 }
 
 bool SerialPort::CloseChannel() {

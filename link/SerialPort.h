@@ -57,6 +57,7 @@ class SerialPort {
     void MonitorLoop();
     Drain DrainInput();
     bool WritePending();
+    bool WaitOutputDrained();
     void ReportApiError(const char* operation, int err);
     bool ApplySettings(unsigned baud, char parity, unsigned dataBits, unsigned stopBits,
                        std::string& failedStep, int& failedErrno);
