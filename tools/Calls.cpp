@@ -428,7 +428,9 @@ RunResult Runner::WaitStop(const BoundCall& call) {
             return r;
         }
         if (flag.Type() == VarType::Bool && flag.AsBool()) {
+            // The reply that brought the stop report may have had no position.
             stopped = true;
+            if (CallById(m_GetPosition, {Variant(axis)}, position) != S_OK) position = Variant();
             break;
         }
         std::optional<std::int32_t> err = ErrorCode();

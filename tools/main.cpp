@@ -75,24 +75,25 @@ struct SourceLine {
     Statement statement;
 };
 
-// Adds the statements of `text`; false after reporting each syntax error.
-bool ParseText(const std::string& text, bool fromOption, int number, std::vector<SourceLine>& out) {
+// Adds the statements of `text`, labelled "line N" or with `label` when
+// given; false after reporting each syntax error.
+bool ParseText(const std::string& text, const std::string& label, std::vector<SourceLine>& out) {
     bool ok = true;
     std::istringstream in(text);
     std::string line;
-    int lineNo = fromOption ? number : 0;
+    int lineNo = 0;
     while (std::getline(in, line)) {
-        if (!fromOption) ++lineNo;
-        std::string label = (fromOption ? "-e " : "line ") + std::to_string(lineNo);
+        ++lineNo;
+        std::string where = label.empty() ? "line " + std::to_string(lineNo) : label;
         ParseResult p = ParseLine(line);
         if (!p.ok) {
-            Error(label + ": syntax error: " + p.error + " (column " + std::to_string(p.column) +
+            Error(where + ": syntax error: " + p.error + " (column " + std::to_string(p.column) +
                   ")");
             ok = false;
             continue;
         }
         if (p.statement.kind != StatementKind::Empty)
-            out.push_back({label, std::move(p.statement)});
+            out.push_back({where, std::move(p.statement)});
     }
     return ok;
 }
@@ -203,8 +204,7 @@ int Interactive(Session& session) {
         }
         ++lineNo;
         std::vector<SourceLine> lines;
-        if (!ParseText(text, true, lineNo, lines) || lines.empty()) continue;
-        for (SourceLine& l : lines) l.label = "line " + std::to_string(lineNo);
+        if (!ParseText(text, "line " + std::to_string(lineNo), lines) || lines.empty()) continue;
         std::vector<BoundCall> bound;
         if (!session.BindAll(lines, bound)) continue;
         session.Run(lines.front().label, bound.front());
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
     bool syntaxOk = true;
     if (!registration && !opt.list) {
         for (std::size_t i = 0; i < opt.calls.size(); ++i) {
-            syntaxOk = ParseText(opt.calls[i], true, static_cast<int>(i + 1), lines) && syntaxOk;
+            syntaxOk = ParseText(opt.calls[i], "-e " + std::to_string(i + 1), lines) && syntaxOk;
         }
         bool useStdin = (opt.file && *opt.file == "-") || (!opt.file && opt.calls.empty());
         if (useStdin && isatty(STDIN_FILENO)) {
@@ -264,7 +264,7 @@ int main(int argc, char** argv) {
                     return kExitEnvironment;
                 }
             }
-            syntaxOk = ParseText(text, false, 0, lines) && syntaxOk;
+            syntaxOk = ParseText(text, "", lines) && syntaxOk;
         }
         if (!syntaxOk) return kExitScript;
     }

@@ -421,7 +421,7 @@ TEST(Run, WaitStopPollsUntilTheFlagOrGivesUp) {
     RunResult r = runner.Run(BindLine(c, "wait-stop 1, 5000").call);
     ASSERT_TRUE(r.Ok());
     EXPECT_EQ(FormatPlain(r.record), "wait-stop(1, 5000) = TRUE position=12.5");
-    EXPECT_EQ(c.polls, 3);
+    EXPECT_EQ(c.polls, 4) << "three polls, then the final position";
 
     // Never stops: the timeout ends it.
     c.polls = 0;
