@@ -264,12 +264,15 @@ bool SetProfileValue(std::string& content, std::string_view section, std::string
         if (error) *error = why;
         return false;
     };
-    if (Trim(section).empty() || HasLineBreak(section) || section.find(']') != section.npos) {
-        return fail("section name must be one line without ']'");
+    // Names are trimmed when read, so blanks at their ends could never be found again.
+    if (section.empty() || Trim(section).size() != section.size() || HasLineBreak(section) ||
+        section.find(']') != section.npos) {
+        return fail("section name must be one line without ']' or blanks at its ends");
     }
-    if (Trim(key).empty() || HasLineBreak(key) || key.find('=') != key.npos || key.front() == '[' ||
-        key.front() == ';') {
-        return fail("key must be one line without '=' and not start with '[' or ';'");
+    if (key.empty() || Trim(key).size() != key.size() || HasLineBreak(key) ||
+        key.find('=') != key.npos || key.front() == '[' || key.front() == ';') {
+        return fail(
+            "key must be one line without '=' or blanks at its ends, not starting with '[' or ';'");
     }
     if (HasLineBreak(value)) return fail("value must be a single line");
 

@@ -155,9 +155,9 @@ TEST(IniWrite, RefusesWhatCannotBeOneLine) {
         const char* value;
     };
     const Case cases[] = {
-        {"S", "K", "two\nlines"}, {"S", "K", "cr\rhere"}, {"S", "K=x", "v"},
-        {"S", "", "v"},           {"S", "[K", "v"},       {"S", ";K", "v"},
-        {"S]", "K", "v"},         {"", "K", "v"},         {"S\n", "K", "v"},
+        {"S", "K", "two\nlines"}, {"S", "K", "cr\rhere"}, {"S", "K=x", "v"}, {"S", "", "v"},
+        {"S", "[K", "v"},         {"S", ";K", "v"},       {"S]", "K", "v"},  {"", "K", "v"},
+        {"S\n", "K", "v"},        {" S", "K", "v"},       {"S", "K\t", "v"},
     };
     for (const Case& c : cases) {
         EXPECT_FALSE(WritePrivateProfileString(c.section, c.key, c.value, file))
