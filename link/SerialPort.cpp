@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -424,8 +424,11 @@ bool SerialPort::WritePending() {
     bool stalled = false;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        // Every write starts on empty queues: unread input is dropped too.
-        tcflush(m_hPort, TCIOFLUSH);
+        // Every write starts on empty queues: received bytes not yet read are
+        // dropped. The output queue is empty already, as every write waits for
+        // its bytes to leave; TCOFLUSH here would, on a pty, also drop what the
+        // far end has not read yet.
+        tcflush(m_hPort, TCIFLUSH);
         while (sent < out.size()) {
             ssize_t n = write(m_hPort, out.data() + sent, out.size() - sent);
             if (n > 0) {
@@ -462,11 +465,17 @@ bool SerialPort::WritePending() {
             err = 0;
         }
         // write() returns once the bytes are in the driver; wait until they
-        // are on the line, or the purge before the next write cuts them off.
-        if (sent == out.size() && !WaitOutputDrained()) {
-            stalled = true;
-            err = ETIMEDOUT;
+        // are on the line, as a completed write on the original platform.
+        if (sent == out.size()) {
+            int stuck = WaitOutputDrained();
+            if (stuck > 0) {
+                stalled = true;
+                err = ETIMEDOUT;
+                sent -= std::min(sent, static_cast<std::size_t>(stuck));
+            }
         }
+        // What could not go out in time is given up, not sent later.
+        if (stalled) tcflush(m_hPort, TCOFLUSH);
     }
     if (gone)
         ReportHangUp("write failed", err);
@@ -483,23 +492,23 @@ bool SerialPort::WritePending() {
     return !gone;
 }
 
-bool SerialPort::WaitOutputDrained() {
+int SerialPort::WaitOutputDrained() {
     int lastPending = -1;
     auto lastProgress = std::chrono::steady_clock::now();
     for (;;) {
         int pending = 0;
-        if (ioctl(m_hPort, TIOCOUTQ, &pending) != 0 || pending <= 0) return true;
+        if (ioctl(m_hPort, TIOCOUTQ, &pending) != 0 || pending <= 0) return 0;
         auto now = std::chrono::steady_clock::now();
         if (pending != lastPending) {
             lastPending = pending;
             lastProgress = now;
         } else if (now - lastProgress >= std::chrono::milliseconds(kWriteStallMs)) {
-            return false;
+            return pending;
         }
-        // About one character time per pending byte at the slowest common
-        // rates, capped so that a shutdown request is seen quickly.
+        // Half a millisecond per pending byte (about one character at 19200
+        // baud), capped so that a shutdown request is seen quickly.
         struct pollfd shutdown = {m_hShutdownEvent, POLLIN, 0};
-        if (poll(&shutdown, 1, std::clamp(pending / 2, 1, 10)) > 0) return true;
+        if (poll(&shutdown, 1, std::clamp(pending / 2, 1, 10)) > 0) return 0;
     }
 }
 

@@ -57,7 +57,9 @@ class SerialPort {
     void MonitorLoop();
     Drain DrainInput();
     bool WritePending();
-    bool WaitOutputDrained();
+    // Waits until the driver's output queue is empty; returns the bytes still
+    // queued when it made no progress for the write time-out (0: drained).
+    int WaitOutputDrained();
     void ReportApiError(const char* operation, int err);
     bool ApplySettings(unsigned baud, char parity, unsigned dataBits, unsigned stopBits,
                        std::string& failedStep, int& failedErrno);
