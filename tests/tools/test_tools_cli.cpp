@@ -19,7 +19,7 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
     int status = -1;  // exit code, or 128+signal, or -1 when it had to be killed
     std::string out;
     std::string err;
@@ -47,10 +47,10 @@ void CloseFd(int& fd) {
 // Runs kt300ctl with `args` and `env` added, `input` on standard input (a pipe,
 // or a terminal when `tty`), and a hard time limit so a hang fails the test
 // instead of blocking it.
-Run RunTool(const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env = {}, const std::string& input = "",
-            bool tty = false, int limitMs = 60000) {
-    Run r;
+ToolRun RunTool(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {}, const std::string& input = "",
+                bool tty = false, int limitMs = 60000) {
+    ToolRun r;
     int outPipe[2], errPipe[2], inPipe[2] = {-1, -1};
     int master = -1, slave = -1;
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return r;
@@ -178,7 +178,7 @@ GetSpeed 0
 
 TEST(Cli, PlainOutputAgainstTheSimulator) {
     TempScript script(kScript);
-    Run r = RunTool({"--sim", "--sim-baud", "0", script.Path()});
+    ToolRun r = RunTool({"--sim", "--sim-baud", "0", script.Path()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> expected = {
         "Connect() = TRUE",
@@ -201,7 +201,7 @@ TEST(Cli, PlainOutputAgainstTheSimulator) {
 
 TEST(Cli, JsonOutputCarriesTheErrorCode) {
     TempScript script(kScript);
-    Run r = RunTool({"--json", "--sim", "--sim-baud=0", script.Path()});
+    ToolRun r = RunTool({"--json", "--sim", "--sim-baud=0", script.Path()});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 14u) << r.out;
@@ -219,7 +219,7 @@ TEST(Cli, JsonOutputCarriesTheErrorCode) {
 }
 
 TEST(Cli, NoImplicitConnectAndCallsFromOptions) {
-    Run r = RunTool({"--json", "--sim", "-e", "GetPosition 1", "-e", "GetIsOpen"});
+    ToolRun r = RunTool({"--json", "--sim", "-e", "GetPosition 1", "-e", "GetIsOpen"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(
         Lines(r.out),
@@ -229,13 +229,13 @@ TEST(Cli, NoImplicitConnectAndCallsFromOptions) {
 }
 
 TEST(Cli, PortOptionMapsTheSimulatorToThatPort) {
-    Run r = RunTool({"--sim", "--port", "7", "-e", "ComPort", "-e", "Connect"});
+    ToolRun r = RunTool({"--sim", "--port", "7", "-e", "ComPort", "-e", "Connect"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"ComPort = 7", "Connect() = TRUE"}));
 }
 
 TEST(Cli, ListShowsEveryMember) {
-    Run r = RunTool({"--list"});
+    ToolRun r = RunTool({"--list"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
     EXPECT_EQ(lines.size(), 109u);
@@ -245,7 +245,7 @@ TEST(Cli, ListShowsEveryMember) {
     EXPECT_TRUE(Has(lines, "   63  method    BOOL    SetSpeed(short axis, float Speed)")) << r.out;
     EXPECT_TRUE(Has(lines, " -552  method    void    AboutBox()")) << r.out;
 
-    Run j = RunTool({"--list", "--json"});
+    ToolRun j = RunTool({"--list", "--json"});
     ASSERT_EQ(j.status, 0) << j.err;
     std::vector<std::string> json = Lines(j.out);
     EXPECT_EQ(json.size(), 109u);
@@ -270,7 +270,7 @@ TEST(Cli, ScriptErrorsStopBeforeTheFirstCall) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
         TempScript script(c.script);
-        Run r = RunTool({"--sim", script.Path()});
+        ToolRun r = RunTool({"--sim", script.Path()});
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "") << "nothing may run when a line is wrong";
@@ -278,22 +278,22 @@ TEST(Cli, ScriptErrorsStopBeforeTheFirstCall) {
 }
 
 TEST(Cli, EnvironmentFailuresExitOne) {
-    Run r = RunTool({"-e", "Connect"}, {{"KORVA_MODULE", "/nonexistent/libKORVAKT3002.so"}});
+    ToolRun r = RunTool({"-e", "Connect"}, {{"KORVA_MODULE", "/nonexistent/libKORVAKT3002.so"}});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("/nonexistent/libKORVAKT3002.so"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
 
-    Run f = RunTool({"/nonexistent/script.kts"});
+    ToolRun f = RunTool({"/nonexistent/script.kts"});
     EXPECT_EQ(f.status, 1);
     EXPECT_NE(f.err.find("No such file or directory"), std::string::npos) << f.err;
 
-    Run o = RunTool({"--sim-baud", "9600"});
+    ToolRun o = RunTool({"--sim-baud", "9600"});
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("--sim-baud needs --sim"), std::string::npos) << o.err;
 }
 
 TEST(Cli, ScriptFromStandardInput) {
-    Run r = RunTool({"--sim", "-"}, {}, "Connect\nGetchroMode\n");
+    ToolRun r = RunTool({"--sim", "-"}, {}, "Connect\nGetchroMode\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Lines(r.out),
               (std::vector<std::string>{"Connect() = TRUE", "GetchroMode() = FALSE"}));
@@ -301,7 +301,7 @@ TEST(Cli, ScriptFromStandardInput) {
 
 TEST(Cli, PromptKeepsGoingAfterErrors) {
     // Canonical terminal input: each line is delivered on its newline, ^D ends.
-    Run r = RunTool({"--sim"}, {}, "Bogus 1\nSetSpeed(0\nConnect\nGetIsOpen\n\x04", true);
+    ToolRun r = RunTool({"--sim"}, {}, "Bogus 1\nSetSpeed(0\nConnect\nGetIsOpen\n\x04", true);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("kt300> "), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("line 1: DISP_E_UNKNOWNNAME: no member named Bogus"), std::string::npos)
@@ -312,12 +312,16 @@ TEST(Cli, PromptKeepsGoingAfterErrors) {
 }
 
 TEST(Cli, DemoRunsToTheEnd) {
-    Run r = RunTool({"--sim", DEMO_SCRIPT_PATH});
+    ToolRun r = RunTool({"--sim", DEMO_SCRIPT_PATH});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::vector<std::string> lines = Lines(r.out);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front().rfind("Connect() = TRUE", 0), 0u) << r.out;
+    EXPECT_TRUE(Has(lines, "Connect() = TRUE")) << r.out;
     EXPECT_EQ(lines.back(), "DisConnect()") << r.out;
+    // Where the moves and the plan leave the axes.
+    EXPECT_TRUE(Has(lines, "GetPosition(0) = 20")) << r.out;
+    EXPECT_TRUE(Has(lines, "GetPosition(1) = 15")) << r.out;
+    EXPECT_TRUE(Has(lines, "GetErrorCode() = 0")) << r.out;
     int waits = 0;
     for (const std::string& l : lines) {
         if (l.rfind("wait-stop(", 0) != 0) continue;
