@@ -14,6 +14,8 @@ namespace korva::d2xx {
 namespace {
 
 constexpr std::size_t kListTextSize = 64;  // the caller's buffers, terminator included
+// Internal only: reported to the application as FT_DEVICE_NOT_OPENED.
+constexpr FT_STATUS kAlreadyOpen = 0x4b000001;
 
 class Handle final : public Receiver {
   public:
@@ -171,7 +173,7 @@ FT_STATUS OpenDevice(const DeviceInfo& info, FT_HANDLE* out) {
     Registry& reg = Reg();
     {
         std::lock_guard<std::mutex> guard(reg.lock);
-        if (!reg.openLocations.insert(info.location).second) return FT_DEVICE_NOT_OPENED;
+        if (!reg.openLocations.insert(info.location).second) return kAlreadyOpen;
     }
     auto handle = std::make_shared<Handle>(info);
     const FT_STATUS status = TheBackend().Open(info, *handle, handle->ChannelSlot());
@@ -248,7 +250,8 @@ KORVA_D2XX_EXPORT FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
     const FT_STATUS status = TheBackend().List(devices);
     if (status != FT_OK) return status;
     if (static_cast<std::size_t>(deviceNumber) >= devices.size()) return FT_DEVICE_NOT_FOUND;
-    return OpenDevice(devices[static_cast<std::size_t>(deviceNumber)], handle);
+    const FT_STATUS result = OpenDevice(devices[static_cast<std::size_t>(deviceNumber)], handle);
+    return result == kAlreadyOpen ? FT_DEVICE_NOT_OPENED : result;
 }
 
 KORVA_D2XX_EXPORT FT_STATUS FT_OpenEx(PVOID arg1, DWORD flags, FT_HANDLE* handle) {
@@ -261,13 +264,17 @@ KORVA_D2XX_EXPORT FT_STATUS FT_OpenEx(PVOID arg1, DWORD flags, FT_HANDLE* handle
     std::vector<DeviceInfo> devices;
     const FT_STATUS status = TheBackend().List(devices);
     if (status != FT_OK) return status;
+    // Several devices may share a description: the first one not yet open is taken.
+    FT_STATUS result = FT_DEVICE_NOT_FOUND;
     for (const DeviceInfo& device : devices) {
         const bool match =
             byText ? ListText(device, flags) == text
                    : device.location == static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(arg1));
-        if (match) return OpenDevice(device, handle);
+        if (!match) continue;
+        result = OpenDevice(device, handle);
+        if (result != kAlreadyOpen) return result;
     }
-    return FT_DEVICE_NOT_FOUND;
+    return result == kAlreadyOpen ? FT_DEVICE_NOT_OPENED : result;
 }
 
 KORVA_D2XX_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {

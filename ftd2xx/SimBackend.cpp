@@ -142,7 +142,9 @@ class SimBackend final : public Backend {
     int SetFault(const char* serial, const char* fault) {
         std::lock_guard<std::mutex> guard(m_lock);
         const std::string key = serial != nullptr ? serial : "*";
-        if (fault == nullptr || *fault == '\0') {
+        if (serial == nullptr && (fault == nullptr || *fault == '\0')) {
+            m_apiFaults.clear();
+        } else if (fault == nullptr || *fault == '\0') {
             m_apiFaults.erase(key);
         } else if (!ApplyFault(m_apiFaults[key], fault)) {
             korva::Trace("korva_sim_usb_set_fault: unknown fault \"%s\"\n", fault);
@@ -374,9 +376,10 @@ Backend& TheBackend() {
 
 extern "C" {
 
-// Switches a fault on for the device with this serial number ("*": every
-// device). A null or empty fault clears every fault of that serial. Returns 0,
-// or -1 for an unknown fault name. Faults:
+// Switches a fault on for the device with this serial number ("*" or null:
+// every device). A null or empty fault clears every fault of that serial (of
+// every serial when the serial is null too). Returns 0, or -1 for an unknown
+// fault name. Faults:
 //   open reset purge close notify timeouts write read status: that call fails
 //   short-write    FT_Write takes half of the block and reports it
 //   vanish         the device is unplugged (clearing plugs in a new one)

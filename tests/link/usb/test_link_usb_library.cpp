@@ -9,7 +9,7 @@
 #include "PtyPair.h"
 #include "ScriptedPeer.h"
 #include "UsbFifoInterface.h"
-#include "UsbTestUtil.h"
+#include "TestEnv.h"
 
 using korva::test::ScopedEnv;
 using korva::test::TraceOf;
@@ -172,4 +172,4 @@ TEST(UsbLibrary, HardwareLibraryWithoutTheChip) {
 
 }  // namespace
 
-KORVA_USB_TEST_MAIN
+KORVA_TRACE_TEST_MAIN

@@ -1,6 +1,7 @@
 #pragma once
-// Helpers of the USB link tests: environment variables set for a scope, and
-// the debug traces an action prints (the tests run with KORVA_TRACE=1).
+// Helpers of the D2XX library and USB link tests: environment variables set
+// for a scope, the debug traces an action prints (the tests run with
+// KORVA_TRACE=1), and waiting for something another thread does.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -55,7 +56,7 @@ bool Eventually(Pred done, std::chrono::milliseconds limit = std::chrono::second
 }  // namespace korva::test
 
 // Traces are what these tests check; they must be on before the first one.
-#define KORVA_USB_TEST_MAIN                     \
+#define KORVA_TRACE_TEST_MAIN                   \
     int main(int argc, char** argv) {           \
         setenv("KORVA_TRACE", "1", 1);          \
         ::testing::InitGoogleTest(&argc, argv); \
