@@ -91,6 +91,7 @@ struct SimDevice {
     std::atomic<unsigned long> statusCalls{0};
     std::atomic<unsigned long> writeCalls{0};
     std::atomic<unsigned long> opens{0};
+    std::atomic<unsigned long> phantoms{0};
 };
 
 std::vector<std::string> Split(std::string_view text, char sep) {
@@ -163,6 +164,7 @@ class SimBackend final : public Backend {
             if (what == "status") return device->statusCalls;
             if (what == "write") return device->writeCalls;
             if (what == "open") return device->opens;
+            if (what == "phantom") return device->phantoms;
         }
         return 0;
     }
@@ -338,8 +340,10 @@ class SimChannel final : public Channel {
                 out = m_device->engine.Poll();
             }
             m_receiver.Deliver(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
-            if (Sim().TakeOneShot(m_device->info.serial, &Faults::phantom))
+            if (Sim().TakeOneShot(m_device->info.serial, &Faults::phantom)) {
                 m_receiver.RaiseEvent(FT_EVENT_RXCHAR);
+                ++m_device->phantoms;
+            }
         }
     }
 
@@ -390,7 +394,8 @@ KORVA_D2XX_EXPORT int korva_sim_usb_set_fault(const char* serial, const char* fa
 }
 
 // Counters of the listed device with this serial: "status" (FT_GetStatus
-// calls), "write" (FT_Write calls), "open" (successful opens). 0 when unknown.
+// calls), "write" (FT_Write calls), "open" (successful opens), "phantom"
+// (phantom events raised). 0 when unknown.
 KORVA_D2XX_EXPORT unsigned long korva_sim_usb_stat(const char* serial, const char* counter) {
     return korva::d2xx::Sim().Stat(serial, counter);
 }

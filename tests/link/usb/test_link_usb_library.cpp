@@ -8,8 +8,8 @@
 #include "KorvaComPort.h"
 #include "PtyPair.h"
 #include "ScriptedPeer.h"
-#include "UsbFifoInterface.h"
 #include "TestEnv.h"
+#include "UsbFifoInterface.h"
 
 using korva::test::ScopedEnv;
 using korva::test::TraceOf;
