@@ -23,8 +23,8 @@ constexpr std::size_t kMaxLine = 1024;       // longer lines are refused whole
 constexpr std::size_t kMaxPlans = 32;        // stored plans per controller
 constexpr std::size_t kMaxPlanLines = 2000;  // statements per plan
 constexpr std::size_t kMaxPlanName = 8;
-constexpr int kPlanStepBudget = 100000;  // statements run per update, bounds nested loops
-constexpr int kEventBudget = 1000000;    // motion events handled per update
+constexpr double kStatementTime = 1e-4;  // a plan statement takes 0.1 ms of controller time
+constexpr int kEventBudget = 100000;     // events handled per update, bounds its cost
 
 // Reply error codes, "E00".."E07".
 enum Err : int {
@@ -421,6 +421,7 @@ struct Run {
     enum class Wait { kNone, kDelay, kMoves, kUntil } wait = Wait::kNone;
     double delayEnd = 0;
     double delayLeft = 0;  // while paused
+    double readyAt = 0;    // when the next statement may run
     std::vector<int> waitMoves;
     Cond until;
     std::uint8_t usedAxes = 0;
@@ -583,7 +584,8 @@ struct Engine::Impl {
         Controller& c = ctls[ci];
         Move& m = c.moves[index];
         double s[3];
-        m.Positions(te, s);
+        m.path.At(m.sOffset + m.prof.Distance(),
+                  s);  // exactly the end, whatever the rounding of te
         for (int i = 0; i < m.path.count; ++i) c.axes[m.path.axis[i]].pos = s[i];
         if (!m.nextLegs.empty()) {
             auto [target, speed] = m.nextLegs.front();
@@ -634,24 +636,20 @@ struct Engine::Impl {
             double te = kInf;
             int ci = -1;
             std::size_t mi = 0;
-            bool delay = false;
+            bool planEvent = false;
             for (std::size_t k = 0; k < ctls.size(); ++k) {
                 Controller& c = ctls[k];
                 for (std::size_t j = 0; j < c.moves.size(); ++j) {
                     if (c.moves[j].Endless()) continue;
                     double e = c.moves[j].EndTime();
-                    if (e < te) te = e, ci = static_cast<int>(k), mi = j, delay = false;
+                    if (e < te) te = e, ci = static_cast<int>(k), mi = j, planEvent = false;
                 }
-                const Run& r = c.run;
-                if (r.active && !r.paused && r.wait == Run::Wait::kDelay && r.delayEnd < te)
-                    te = r.delayEnd, ci = static_cast<int>(k), delay = true;
+                double e = PlanEventTime(c.run);
+                if (e < te) te = e, ci = static_cast<int>(k), planEvent = true;
             }
             if (ci < 0 || te > now) break;
             te = std::max(te, simTime);
-            if (delay)
-                ctls[ci].run.wait = Run::Wait::kNone;
-            else
-                FinishLeg(ci, mi, te);
+            if (!planEvent) FinishLeg(ci, mi, te);
             for (std::size_t k = 0; k < ctls.size(); ++k) StepPlan(static_cast<int>(k), te);
         }
         simTime = now;
@@ -659,6 +657,15 @@ struct Engine::Impl {
     }
 
     // ------------------------------------------------------------ plans
+
+    // When a run can go on by itself; waits for motion and inputs end through
+    // their own events.
+    static double PlanEventTime(const Run& r) {
+        if (!r.active || r.paused) return kInf;
+        if (r.wait == Run::Wait::kNone) return r.readyAt;
+        if (r.wait == Run::Wait::kDelay) return std::max(r.delayEnd, r.readyAt);
+        return kInf;
+    }
 
     bool WaitOver(Controller& c, double t) {
         Run& r = c.run;
@@ -680,16 +687,15 @@ struct Engine::Impl {
     void StepPlan(int ci, double t) {
         Controller& c = ctls[ci];
         Run& r = c.run;
-        for (int budget = kPlanStepBudget; budget > 0; --budget) {
-            if (!r.active || r.paused) return;
-            if (!WaitOver(c, t)) return;
-            r.wait = Run::Wait::kNone;
-            if (r.pc >= r.prog.lines.size()) {
-                EndRun(ci, kOk);
-                return;
-            }
-            ExecStatement(ci, t);
+        if (!r.active || r.paused || !WaitOver(c, t)) return;
+        r.wait = Run::Wait::kNone;
+        if (t < r.readyAt) return;
+        if (r.pc >= r.prog.lines.size()) {
+            EndRun(ci, kOk);
+            return;
         }
+        r.readyAt = t + kStatementTime;
+        ExecStatement(ci, t);
     }
 
     void ExecStatement(int ci, double t) {
