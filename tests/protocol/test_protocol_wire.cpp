@@ -244,7 +244,8 @@ std::vector<RefusedRow> RefusedRows() {
         {"PlanIfNonAt 9", [](auto& p) { return p.PlanIfNonAt(9); }},
         // A caller text must not smuggle a second command line onto the wire.
         {"StartPlan with CR", [](auto& p) { return p.StartPlan("A\rSTOPALL"); }},
-        {"SavePlan with LF", [](auto& p) { return p.SavePlan("A\nB"); }},
+        {"SavePlan with LF", [](auto& p) { return p.SavePlan("A\nB"); },
+         KT300Protocol::kLinkErrPlanName},
         {"SetEncoderStyle with CR", [](auto& p) { return p.SetEncoderStyle(0, "AB\rEND"); }},
         {"GoMultiAxisHome with CR",
          [](auto& p) { return p.GoMultiAxisHome("Y", "N\r", "Y", "N"); }},
