@@ -110,7 +110,10 @@ bool KorvaComPort::SendData(const std::uint8_t* data, unsigned length) {
         m_ErrorCode = kErrNotOpen;
         return false;
     }
-    if (data == nullptr && length > 0) return false;
+    if (data == nullptr && length > 0) {
+        korva::Trace("KorvaComPort: send of %u bytes without data refused\n", length);
+        return false;
+    }
     if (m_bUSBMode) {
         std::vector<std::uint8_t> bytes(data, data + length);
         if (!m_USB.Write(bytes, kUsbWriteTimeoutMs)) {

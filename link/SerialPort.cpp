@@ -45,6 +45,12 @@ void SignalEvent(int fd) {
         korva::Trace("SerialPort: signalling an event failed: %s\n", ErrnoText(errno).c_str());
 }
 
+// Drops the queued bytes of the given direction(s).
+void Purge(int fd, int queues, unsigned portNr) {
+    if (tcflush(fd, queues) != 0)
+        korva::Trace("SerialPort: purging COM%u failed: %s\n", portNr, ErrnoText(errno).c_str());
+}
+
 void ResetEvent(int fd) {
     std::uint64_t value;
     while (fd >= 0 && read(fd, &value, sizeof value) > 0) {
@@ -247,7 +253,7 @@ bool SerialPort::OpenChannel(unsigned portNr, unsigned baud, char parity, unsign
         m_hPort = fd;
         if (ApplySettings(baud, parity, dataBits, stopBits, failedStep, failedErrno))
             ApplyModemLines();
-        tcflush(m_hPort, TCIOFLUSH);
+        Purge(m_hPort, TCIOFLUSH, m_PortNr);
     }
     // Shown outside the lock: a GUI handler blocks until the user closes the box.
     if (!failedStep.empty()) ReportApiError(failedStep.c_str(), failedErrno);
@@ -314,7 +320,7 @@ bool SerialPort::StartMonitor() {
     }
     // The monitor starts on empty queues. Purged here rather than on the new
     // thread, so that whatever arrives once StartMonitor returned is kept.
-    if (m_hPort >= 0) tcflush(m_hPort, TCIOFLUSH);
+    if (m_hPort >= 0) Purge(m_hPort, TCIOFLUSH, m_PortNr);
     m_bMonitorAlive = true;
     try {
         m_Thread = std::thread(&SerialPort::MonitorLoop, this);
@@ -428,7 +434,7 @@ bool SerialPort::WritePending() {
         // dropped. The output queue is empty already, as every write waits for
         // its bytes to leave; TCOFLUSH here would, on a pty, also drop what the
         // far end has not read yet.
-        tcflush(m_hPort, TCIFLUSH);
+        Purge(m_hPort, TCIFLUSH, m_PortNr);
         while (sent < out.size()) {
             ssize_t n = write(m_hPort, out.data() + sent, out.size() - sent);
             if (n > 0) {
@@ -475,7 +481,7 @@ bool SerialPort::WritePending() {
             }
         }
         // What could not go out in time is given up, not sent later.
-        if (stalled) tcflush(m_hPort, TCOFLUSH);
+        if (stalled) Purge(m_hPort, TCOFLUSH, m_PortNr);
     }
     if (gone)
         ReportHangUp("write failed", err);
