@@ -103,7 +103,11 @@ class KorvaComPort {
     virtual bool OnReceiveNotify(int count);
     virtual void OnReceiveByte(std::uint8_t byte, int count);
 
-    // Linux addition: the serial channel reports a hang-up (device gone) once.
+    // Linux addition: the serial channel reports a hang-up (device gone) once,
+    // on its monitor thread. From then on sends fail with kErrChannelGone until
+    // the link is closed and opened again. A class that overrides this or the
+    // receive hooks calls CloseLink() in its own destructor, so that the
+    // receive thread has ended before the derived part is gone.
     virtual void OnChannelHangUp() {}
 
   protected:

@@ -21,12 +21,14 @@ class SerialPort {
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens and configures port portNr (1..255, device from the port map).
-    // FALSE only when the device cannot be opened (missing, busy, no rights);
-    // configuration failures are reported to the user but do not fail the open.
+    // FALSE only for a port number outside 1..255 or a device that cannot be
+    // opened (missing, held by another program, no rights); configuration
+    // failures are reported to the user but do not fail the open.
     bool OpenChannel(unsigned portNr, unsigned baud, char parity, unsigned dataBits,
                      unsigned stopBits, unsigned long eventMask, unsigned bufferSize);
     bool StartMonitor();
-    // Queues one write for the monitor thread; returns at once.
+    // Queues bytes for the monitor thread, behind any not yet written; returns
+    // at once. A block longer than the buffer grows it.
     void QueueWrite(const void* data, unsigned length);
     bool CloseChannel();
 
