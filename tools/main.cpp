@@ -60,8 +60,18 @@ void InstallSignals() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
+// A binary file fed as a script would otherwise report every one of its lines.
+constexpr int kMaxLineErrors = 20;
+int g_LineErrors = 0;
+
 void Error(const std::string& text) {
     std::fprintf(stderr, "kt300ctl: %s\n", text.c_str());
+}
+
+void LineError(const std::string& text) {
+    ++g_LineErrors;
+    if (g_LineErrors <= kMaxLineErrors) Error(text);
+    if (g_LineErrors == kMaxLineErrors + 1) Error("more errors follow; not shown");
 }
 
 void Emit(const std::string& line) {
@@ -87,8 +97,8 @@ bool ParseText(const std::string& text, const std::string& label, std::vector<So
         std::string where = label.empty() ? "line " + std::to_string(lineNo) : label;
         ParseResult p = ParseLine(line);
         if (!p.ok) {
-            Error(where + ": syntax error: " + p.error + " (column " + std::to_string(p.column) +
-                  ")");
+            LineError(where + ": syntax error: " + p.error + " (column " +
+                      std::to_string(p.column) + ")");
             ok = false;
             continue;
         }
@@ -125,7 +135,7 @@ class Session {
         for (const SourceLine& l : lines) {
             BindResult b = Bind(m_Control, l.statement);
             if (!b.Ok()) {
-                Error(l.label + ": " + DispErrorText(b.code) + ": " + b.message);
+                LineError(l.label + ": " + DispErrorText(b.code) + ": " + b.message);
                 ok = false;
                 continue;
             }
@@ -203,6 +213,7 @@ int Interactive(Session& session) {
             continue;
         }
         ++lineNo;
+        g_LineErrors = 0;
         std::vector<SourceLine> lines;
         if (!ParseText(text, "line " + std::to_string(lineNo), lines) || lines.empty()) continue;
         std::vector<BoundCall> bound;
