@@ -25,7 +25,8 @@
 class UsbFifoInterface {
   public:
     // Receives the notification message (the debug tool's window); a plain
-    // callable here, invoked synchronously on the notification thread.
+    // callable here, invoked synchronously on the notification thread. It must
+    // outlive the open device.
     struct NotifyTarget {
         virtual ~NotifyTarget() = default;
         virtual void OnNotifyMessage(unsigned message, unsigned long wParam, long lParam) = 0;

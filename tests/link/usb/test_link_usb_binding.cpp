@@ -160,8 +160,8 @@ TEST_F(UsbBinding, WriteReceiveThroughOnReceive) {
 }
 
 TEST_F(UsbBinding, NotifyTargetReadsInItsHandler) {
+    ReadingTarget target;  // outlives the device's notification thread
     UsbFifoInterface usb;
-    ReadingTarget target;
     target.usb = &usb;
     ASSERT_TRUE(usb.Initialize(&target, 1034));
     ASSERT_TRUE(usb.OpenBySerial("KT0002"));
@@ -251,8 +251,8 @@ TEST_F(UsbBinding, FailedResetOrPurgeLeavesNothingOpen) {
 }
 
 TEST_F(UsbBinding, ReceiveBitWithNothingQueuedCallsNothing) {
+    ReadingTarget target;  // outlives the device's notification thread
     Recorder usb;
-    ReadingTarget target;
     target.usb = &usb;
     ASSERT_TRUE(usb.Initialize(&target, 1034));
     ASSERT_TRUE(usb.OpenBySerial("KT0001"));
@@ -359,8 +359,8 @@ struct ClosingTarget : UsbFifoInterface::NotifyTarget {
 };
 
 TEST_F(UsbBinding, CloseFromTheReceiveHandler) {
-    UsbFifoInterface usb;
     ClosingTarget target;
+    UsbFifoInterface usb;
     target.usb = &usb;
     ASSERT_TRUE(usb.Initialize(&target, 1));
     ASSERT_TRUE(usb.OpenBySerial("KT0001"));
