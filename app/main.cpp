@@ -1,0 +1,5 @@
+#include "Stagedesk.h"
+
+int main(int argc, char** argv) {
+    return stagedesk::RunStagedesk(argc, argv);
+}
