@@ -81,6 +81,7 @@ bool PtySimulator::Start() {
         std::lock_guard<std::mutex> lock(mutex_);
         slavePath_ = name;
         hungUp_ = false;
+        serving_ = true;
     }
     stopRequested_ = false;
     hangUpRequested_ = false;
@@ -155,10 +156,23 @@ void PtySimulator::HangUp() {
     std::uint64_t one = 1;
     if (::write(wakeFd_, &one, sizeof one) < 0) LogError("eventfd write");
     std::unique_lock<std::mutex> lock(mutex_);
-    hungUpCv_.wait(lock, [this] { return hungUp_; });
+    hungUpCv_.wait(lock, [this] { return hungUp_ || !serving_; });
+    if (!hungUp_) {
+        // The thread ended on its own; nothing else touches the descriptors now.
+        CloseFd(masterFd_);
+        CloseFd(slaveFd_);
+        hungUp_ = true;
+    }
 }
 
 void PtySimulator::Serve() {
+    ServeLoop();
+    std::lock_guard<std::mutex> lock(mutex_);
+    serving_ = false;
+    hungUpCv_.notify_all();
+}
+
+void PtySimulator::ServeLoop() {
     std::deque<TimedByte> inQ, outQ;
     Clock::time_point inWire = Clock::now(), outWire = inWire, lastOut = inWire;
     bool wantWrite = false;

@@ -42,6 +42,7 @@ class PtySimulator {
 
   private:
     void Serve();
+    void ServeLoop();
     void CloseFds();
 
     Engine engine_;
@@ -55,9 +56,10 @@ class PtySimulator {
     std::string slavePath_;
     std::string linkPath_;
     std::thread thread_;
-    mutable std::mutex mutex_;  // guards slavePath_, linkPath_, hungUp_
+    mutable std::mutex mutex_;  // guards slavePath_, linkPath_, hungUp_, serving_
     std::condition_variable hungUpCv_;
     bool hungUp_ = false;
+    bool serving_ = false;  // the serving thread has not ended yet
 };
 
 }  // namespace korva::sim

@@ -644,7 +644,7 @@ struct Engine::Impl {
                     double e = c.moves[j].EndTime();
                     if (e < te) te = e, ci = static_cast<int>(k), mi = j, planEvent = false;
                 }
-                double e = PlanEventTime(c.run);
+                double e = PlanEventTime(c);
                 if (e < te) te = e, ci = static_cast<int>(k), planEvent = true;
             }
             if (ci < 0 || te > now) break;
@@ -658,12 +658,20 @@ struct Engine::Impl {
 
     // ------------------------------------------------------------ plans
 
-    // When a run can go on by itself; waits for motion and inputs end through
-    // their own events.
-    static double PlanEventTime(const Run& r) {
+    // When a run can go on by itself; waits for motion and inputs that are not
+    // over yet end through their own events.
+    double PlanEventTime(Controller& c) {
+        const Run& r = c.run;
         if (!r.active || r.paused) return kInf;
-        if (r.wait == Run::Wait::kNone) return r.readyAt;
-        if (r.wait == Run::Wait::kDelay) return std::max(r.delayEnd, r.readyAt);
+        switch (r.wait) {
+            case Run::Wait::kNone:
+                return r.readyAt;
+            case Run::Wait::kDelay:
+                return std::max(r.delayEnd, r.readyAt);
+            case Run::Wait::kUntil:
+            case Run::Wait::kMoves:
+                return WaitOver(c, simTime) ? r.readyAt : kInf;
+        }
         return kInf;
     }
 
