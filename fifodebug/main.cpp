@@ -1,0 +1,5 @@
+#include "UsbFifoApp.h"
+
+int main(int argc, char** argv) {
+    return usbfifo::RunUsbFifo(argc, argv);
+}
