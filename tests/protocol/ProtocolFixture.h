@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "KT300Protocol.h"
 #include "PtyPair.h"
@@ -32,6 +33,10 @@ class ProtocolOnPty : public ::testing::Test {
         peer.Expect("Hello", "OK\r");
         ASSERT_TRUE(proto.Connect()) << proto.GetErrorCode() << " " << proto.GetLinkErrorCode();
         ASSERT_TRUE(peer.WaitForLines(1, std::chrono::seconds(2)));
+        // The exchange ends at "OK"; let the CR behind it land before the
+        // next exchange clears the receive buffer.
+        ASSERT_TRUE(peer.WaitForOutputDone(std::chrono::seconds(2)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         peer.ClearReceived();
     }
 
