@@ -261,7 +261,9 @@ KT300Protocol::KT300Protocol() = default;
 
 // The receive thread calls virtual members of this object: end it while the
 // object is still whole, before the base destructor takes the link down.
-KT300Protocol::~KT300Protocol() { CloseLink(); }
+KT300Protocol::~KT300Protocol() {
+    CloseLink();
+}
 
 bool KT300Protocol::Connect() {
     if (m_bConnected) return true;
