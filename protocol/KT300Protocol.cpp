@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "KorvaSplit.h"
@@ -322,9 +324,14 @@ bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::s
     if (reply) *reply = text;
     if (!ok) {
         m_bBusy = false;
-        if (text.size() >= 3 && text[0] == 'E' && text[1] == '0' && text[2] >= '0' &&
-            text[2] <= '7')
-            m_LastError = kErrController + (text[2] - '0');
+        // The link stops at "OK", so the CR that ends the previous reply can
+        // land at the start of this one; it is not part of the error code.
+        std::string_view head(text);
+        while (!head.empty() && (head.front() == '\r' || head.front() == '\n'))
+            head.remove_prefix(1);
+        if (head.size() >= 3 && head[0] == 'E' && head[1] == '0' && head[2] >= '0' &&
+            head[2] <= '7')
+            m_LastError = kErrController + (head[2] - '0');
         return false;
     }
     // A serial port that echoes or belongs to another device answers the
