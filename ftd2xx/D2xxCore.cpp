@@ -130,6 +130,7 @@ class Handle final : public Receiver {
         std::lock_guard<std::mutex> guard(m_eventLock);
         if (m_event == nullptr || (m_mask & events) == 0) return;
         pthread_mutex_lock(&m_event->eMutex);
+        m_event->iVar = 1;  // signalled: a waiter that was not waiting yet sees it
         pthread_cond_signal(&m_event->eCondVar);
         pthread_mutex_unlock(&m_event->eMutex);
     }

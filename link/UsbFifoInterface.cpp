@@ -467,7 +467,9 @@ void UsbFifoInterface::NotifyLoop() {
     bool statusFailed = false;
     for (;;) {
         pthread_mutex_lock(&d->event.eMutex);
-        if (!d->stop && !recheck) {
+        // Our libraries also set iVar when they signal, which closes the gap
+        // between the status call and the wait; with others the timed look covers it.
+        if (!d->stop && !recheck && d->event.iVar == 0) {
             timespec deadline{};
             clock_gettime(CLOCK_MONOTONIC, &deadline);
             deadline.tv_nsec += kRecheckMs * 1000000L;
@@ -475,6 +477,7 @@ void UsbFifoInterface::NotifyLoop() {
             deadline.tv_nsec %= 1000000000L;
             pthread_cond_timedwait(&d->event.eCondVar, &d->event.eMutex, &deadline);
         }
+        d->event.iVar = 0;
         const bool stop = d->stop;
         pthread_mutex_unlock(&d->event.eMutex);
         if (stop) break;

@@ -269,6 +269,11 @@ TEST_F(SimUsb, SignalsTheEventOnReceivedCharactersOnly) {
         ASSERT_EQ(Send(h, "Hello\r"), FT_OK);
         EXPECT_EQ(waiter.Result(), 0) << "signalled";
     }
+    // The signal is also left in iVar for a waiter that was busy at the time.
+    pthread_mutex_lock(&event->e.eMutex);
+    EXPECT_EQ(event->e.iVar, 1);
+    event->e.iVar = 0;
+    pthread_mutex_unlock(&event->e.eMutex);
     EXPECT_EQ(Receive(h, "OK\r"), "OK\r");
     {
         EventWaiter waiter(event->e);
