@@ -36,6 +36,8 @@ constexpr int kUsbReadTimeoutMs = 100;
 constexpr DWORD kDefaultWriteTimeoutMs = 5000;  // when the application set none
 constexpr int kReadChunk = 4096;
 constexpr int kWriteChunk = 4096;
+// A chip that fails this many reads in a row (about a second) counts as gone.
+constexpr int kMaxReadFailures = 500;
 
 std::vector<int> ProductIds() {
     std::vector<int> ids(kProducts.begin(), kProducts.end());
@@ -195,22 +197,26 @@ class FtdiChannel final : public Channel {
 
     FT_STATUS Write(const std::uint8_t* data, DWORD size, DWORD timeoutMs,
                     DWORD* written) override {
+        // libusb directly rather than ftdi_write_data: on a time-out it tells
+        // how much went out, which is reported as a short write.
+        const unsigned timeout = timeoutMs != 0 ? timeoutMs : kDefaultWriteTimeoutMs;
         DWORD done = 0;
         while (done < size) {
             const int chunk = static_cast<int>(std::min<DWORD>(size - done, kWriteChunk));
             std::lock_guard<std::mutex> guard(m_lock);
             if (const FT_STATUS status = HealthLocked(); status != FT_OK) return status;
-            m_context->ctx->usb_write_timeout =
-                static_cast<int>(timeoutMs != 0 ? timeoutMs : kDefaultWriteTimeoutMs);
-            const int rc = ftdi_write_data(m_context->ctx, data + done, chunk);
-            if (rc == LIBUSB_ERROR_TIMEOUT) break;  // reported as a short write
+            int actual = 0;
+            const int rc = libusb_bulk_transfer(m_context->ctx->usb_dev, m_context->ctx->in_ep,
+                                                const_cast<std::uint8_t*>(data + done), chunk,
+                                                &actual, timeout);
+            done += static_cast<DWORD>(std::max(actual, 0));
+            if (rc == LIBUSB_ERROR_TIMEOUT) break;
             if (rc < 0) {
-                Trace("FTDI: write failed: %s\n", ftdi_get_error_string(m_context->ctx));
+                Trace("FTDI: write failed: %s\n", libusb_strerror(static_cast<libusb_error>(rc)));
                 if (DeviceGone(rc)) MarkGoneLocked();
                 *written = done;
                 return FT_IO_ERROR;
             }
-            done += static_cast<DWORD>(rc);
         }
         *written = done;
         return FT_OK;
@@ -282,6 +288,7 @@ class FtdiChannel final : public Channel {
 
     void ReadLoop() {
         std::array<std::uint8_t, kReadChunk> buf{};
+        int failures = 0;  // in a row
         while (!m_stop) {
             if (m_receiver.Backlog() >= kMaxQueue) {  // let the chip hold the rest
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -292,7 +299,9 @@ class FtdiChannel final : public Channel {
                 std::lock_guard<std::mutex> guard(m_lock);
                 if (m_gone || m_closed) break;
                 rc = ftdi_read_data(m_context->ctx, buf.data(), static_cast<int>(buf.size()));
-                if (rc < 0 && DeviceGone(rc)) {
+                failures = rc < 0 && rc != LIBUSB_ERROR_TIMEOUT ? failures + 1 : 0;
+                if (rc < 0 && (DeviceGone(rc) || failures > kMaxReadFailures)) {
+                    Trace("FTDI: read failed: %s\n", ftdi_get_error_string(m_context->ctx));
                     MarkGoneLocked();
                     break;
                 }
