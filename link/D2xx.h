@@ -1,8 +1,9 @@
 #pragma once
 // Our own declarations of the D2XX types and constants (the vendor's Linux ABI:
 // DWORD is 32-bit, FT_HANDLE a pointer, events are a pthread condition).
-#include <cstdint>
 #include <pthread.h>
+
+#include <cstdint>
 
 using DWORD = std::uint32_t;
 using ULONG = std::uint32_t;
@@ -54,8 +55,10 @@ using PFN_FT_ResetDevice = FT_STATUS (*)(FT_HANDLE handle);
 using PFN_FT_Purge = FT_STATUS (*)(FT_HANDLE handle, ULONG mask);
 using PFN_FT_SetTimeouts = FT_STATUS (*)(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout);
 using PFN_FT_GetQueueStatus = FT_STATUS (*)(FT_HANDLE handle, DWORD* rxBytes);
-using PFN_FT_GetStatus = FT_STATUS (*)(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventStatus);
+using PFN_FT_GetStatus = FT_STATUS (*)(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes,
+                                       DWORD* eventStatus);
 using PFN_FT_SetEventNotification = FT_STATUS (*)(FT_HANDLE handle, DWORD mask, PVOID param);
-using PFN_FT_SetUSBParameters = FT_STATUS (*)(FT_HANDLE handle, ULONG inTransferSize, ULONG outTransferSize);
+using PFN_FT_SetUSBParameters = FT_STATUS (*)(FT_HANDLE handle, ULONG inTransferSize,
+                                              ULONG outTransferSize);
 using PFN_FT_SetLatencyTimer = FT_STATUS (*)(FT_HANDLE handle, UCHAR latency);
 }
