@@ -59,6 +59,7 @@ class TestShell : public QObject {
     void cleanup();
     void openSucceedsAndTakesUnitLabelsFromX();
     void openFailureShowsFailingTextAndLeavesPanels();
+    void libraryMessagesOfTheModuleReachTheProgram();
     void closeReportsCompletion();
     void commSelectShowsDevicePathsAndKeepsKeys();
     void commSelectCancelLeavesDevice();
@@ -117,6 +118,18 @@ void TestShell::openFailureShowsFailingTextAndLeavesPanels() {
     QVERIFY(!m_app->Control().GetIsOpen());
     QVERIFY(single->Button(IDC_SR_FORWARD)->isEnabled());
     QCOMPARE(FindControlAs<QLabel>(single, IDC_SR_STATUS)->text(), QStringLiteral("before"));
+}
+
+void TestShell::libraryMessagesOfTheModuleReachTheProgram() {
+    // Not a terminal: the serial channel reports the failed call itself.
+    setenv("KORVA_COM3", "/dev/null", 1);
+    m_app->Control().SetComPort(3);
+    QVERIFY(!m_app->View()->OpenDevice());
+    const QStringList messages = m_app->TakeMessages();
+    QCOMPARE(messages.size(), 2);
+    QVERIFY2(messages[0].startsWith(QStringLiteral("WARNING:")), qPrintable(messages[0]));
+    QVERIFY(messages[0].contains(QStringLiteral("/dev/null")));
+    QCOMPARE(messages[1], m_app->Text("IDS_OPEN_EQUIP_FAILING"));
 }
 
 void TestShell::closeReportsCompletion() {
