@@ -39,7 +39,10 @@ void CKORVAKT3002Ctrl::SetLangenge(const BSTR& value) {
     SetModifiedFlag();
 }
 
+// The link settings are read and written under the link lock: Connect reads
+// them on whichever thread calls it.
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetUSBMODE() const {
+    std::lock_guard lock(m_LinkLock);
     return m_Protocol.GetUSBMode();
 }
 
@@ -52,6 +55,7 @@ void CKORVAKT3002Ctrl::SetUSBMODE(BOOL value) {
 }
 
 CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetUSBSerials() const {
+    std::lock_guard lock(m_LinkLock);
     return m_Protocol.GetUSBSerial();
 }
 
@@ -64,6 +68,7 @@ void CKORVAKT3002Ctrl::SetUSBSerials(const BSTR& value) {
 }
 
 CKORVAKT3002Ctrl::SHORT CKORVAKT3002Ctrl::GetComPort() const {
+    std::lock_guard lock(m_LinkLock);
     return m_Protocol.GetPortNumber();
 }
 
@@ -672,6 +677,7 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Delname(const BSTR& strsavename) {
 // ---------------------------------------------------------------- selection, system
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Selectdev(SHORT ndev) {
+    std::lock_guard lock(m_LinkLock);
     m_Protocol.SetSelectNumber(ndev);  // used by the next Connect
     return true;
 }
@@ -679,7 +685,10 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Selectdev(SHORT ndev) {
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetSelectID(SHORT* ndev) {
     SHORT number = ndev ? *ndev : SHORT{0};
     if (!m_Protocol.GetSelectId(&number)) return false;
-    m_Protocol.SetSelectNumber(number);
+    {
+        std::lock_guard lock(m_LinkLock);
+        m_Protocol.SetSelectNumber(number);
+    }
     if (ndev) *ndev = number;
     return true;
 }

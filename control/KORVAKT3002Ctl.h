@@ -244,7 +244,9 @@ class CKORVAKT3002Ctrl {
     std::vector<std::string> m_USBSerialList;
     std::string m_Language;
     std::array<AxisCache, kAxes> m_Cache{};
-    std::mutex m_LinkLock;  // Connect, DisConnect and the link property puts, one at a time
+    // Connect, DisConnect and the link settings (port, USB mode and serial,
+    // select number), one at a time.
+    mutable std::mutex m_LinkLock;
     std::atomic<bool> m_bConnected{false};
     std::atomic<bool> m_bModified{false};
     std::atomic<korva::DialogProvider*> m_pDialogs{nullptr};
