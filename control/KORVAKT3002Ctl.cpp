@@ -95,7 +95,10 @@ void CKORVAKT3002Ctrl::DisConnect() {
     m_bConnected = !m_Protocol.Disconnect();
 }
 
+// Under the link lock: the protocol's own connected flag is written by
+// Connect and DisConnect, possibly on another thread.
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetIsOpen() {
+    std::lock_guard lock(m_LinkLock);
     return m_bConnected.load() && m_Protocol.IsConnected();
 }
 
