@@ -19,7 +19,8 @@ namespace korva::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPollPeriod = std::chrono::milliseconds(2);  // engine output cadence
+constexpr auto kPollPeriod = std::chrono::milliseconds(2);   // engine output cadence
+constexpr auto kIdlePeriod = std::chrono::milliseconds(50);  // nothing can happen by itself
 constexpr auto kSplitGap = std::chrono::milliseconds(1);
 
 void LogError(const char* what) {
@@ -240,7 +241,7 @@ void PtySimulator::ServeLoop() {
             if (split) break;  // the next byte waits for its own gap
         }
 
-        Clock::time_point next = now + kPollPeriod;
+        Clock::time_point next = now + (engine_.Busy() ? kPollPeriod : kIdlePeriod);
         if (!inQ.empty()) next = std::min(next, inQ.front().due);
         if (!outQ.empty() && !wantWrite) next = std::min(next, outQ.front().due);
         auto wait = std::max(Clock::duration::zero(), next - Clock::now());

@@ -1499,6 +1499,15 @@ bool Engine::PlanRunning(int controller) const {
     return s.ctls[controller - 1].run.active;
 }
 
+bool Engine::Busy() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    const Impl& s = *impl_;
+    if (!s.out.empty()) return true;
+    for (const auto& c : s.ctls)
+        if (!c.moves.empty() || c.run.active) return true;
+    return false;
+}
+
 void Engine::SetFault(const SimFault& fault) {
     std::lock_guard<std::mutex> lock(impl_->mu);
     Impl& s = *impl_;

@@ -66,6 +66,9 @@ class Engine {
     double PositionSteps(int controller, int axis) const;
     bool Moving(int controller, int axis) const;
     bool PlanRunning(int controller = 1) const;
+    // True while anything may produce output without a command: motion, a
+    // plan run, or output not taken yet. Front ends may poll less when false.
+    bool Busy() const;
 
     void SetFault(const SimFault& fault);
     void ClearFaults();
