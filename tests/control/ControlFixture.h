@@ -48,12 +48,6 @@ class ControlOnPty : public ::testing::Test {
         return peer.Lines();
     }
 
-    // The link stops waiting as soon as "OK" is in; the CR behind it may be
-    // delivered after the next exchange has cleared the buffer, and would then
-    // stand in front of that exchange's reply. Tests that look at the first
-    // characters of a reply (the "E0n" codes) let it arrive first.
-    static void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
-
     // Snapshot of the whole cache, for "nothing changed" checks.
     std::vector<CKORVAKT3002Ctrl::AxisCache> CacheSnapshot() {
         std::vector<CKORVAKT3002Ctrl::AxisCache> all(4);

@@ -43,7 +43,6 @@ TEST_F(ControlCache, GettersFallBackToTheCacheAndTheCodeTellsWhy) {
     EXPECT_EQ(ctl.GetErrorCode(), 0);
 
     // The controller answers with an error: the last known value, and the code.
-    Settle();
     peer.Expect("SetSpeed? X", "E03\r");
     EXPECT_EQ(ctl.GetSpeed(0), 1200.0f);
     EXPECT_EQ(ctl.GetErrorCode(), 20043);
@@ -187,7 +186,6 @@ TEST_F(ControlCache, ReloadBasicParamReadsNineValues) {
 
 TEST_F(ControlCache, AxisOutsideTheFourIsRefusedAndTouchesNoEntry) {
     ConnectPlain();
-    Settle();
     peer.Expect("SetSpeed? X", "E02\r");
     ctl.GetSpeed(0);  // leaves a recognisable error code behind
     ASSERT_EQ(ctl.GetErrorCode(), 20042);
