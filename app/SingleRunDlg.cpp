@@ -94,18 +94,18 @@ void CSingleRunDlg::CreateControls() {
     auto* run = button(IDC_SR_RUN, QRect(480, 240, 140, 34), "运行");
     connect(run, &QPushButton::clicked, this, [this] { StartMotion(Motion::Run); });
 
-    MakeControl<QGroupBox>(this, IDC_SR_CONTGROUP, QRect(20, 306, 420, 90),
+    MakeControl<QGroupBox>(this, IDC_SR_CONTGROUP, QRect(20, 306, 330, 90),
                            QString::fromUtf8("连续运动"));
-    auto* cfwd = button(IDC_SR_CONTFORWARD, QRect(40, 340, 140, 34), "连续前进");
-    auto* cback = button(IDC_SR_CONTBACK, QRect(200, 340, 140, 34), "连续后退");
+    auto* cfwd = button(IDC_SR_CONTFORWARD, QRect(32, 340, 148, 34), "连续前进");
+    auto* cback = button(IDC_SR_CONTBACK, QRect(190, 340, 148, 34), "连续后退");
     connect(cfwd, &QPushButton::clicked, this, [this] { StartMotion(Motion::ContForward); });
     connect(cback, &QPushButton::clicked, this, [this] { StartMotion(Motion::ContBack); });
 
-    MakeControl<QGroupBox>(this, IDC_SR_HOMEGROUP, QRect(460, 306, 420, 90),
+    MakeControl<QGroupBox>(this, IDC_SR_HOMEGROUP, QRect(360, 306, 520, 90),
                            QString::fromUtf8("归零运动"));
-    auto* hlim = button(IDC_SR_HOMELIMIT, QRect(480, 340, 120, 34), "负限位归零");
-    auto* hopt = button(IDC_SR_HOMEOPTICAL, QRect(612, 340, 120, 34), "光电归零");
-    auto* horg = button(IDC_SR_HOMEORIGIN, QRect(744, 340, 120, 34), "用户原点归零");
+    auto* hlim = button(IDC_SR_HOMELIMIT, QRect(372, 340, 164, 34), "负限位归零");
+    auto* hopt = button(IDC_SR_HOMEOPTICAL, QRect(542, 340, 164, 34), "光电归零");
+    auto* horg = button(IDC_SR_HOMEORIGIN, QRect(712, 340, 164, 34), "用户原点归零");
     connect(hlim, &QPushButton::clicked, this, [this] { StartMotion(Motion::HomeLimit); });
     connect(hopt, &QPushButton::clicked, this, [this] { StartMotion(Motion::HomeOptical); });
     connect(horg, &QPushButton::clicked, this, [this] { StartMotion(Motion::Origin); });
