@@ -42,6 +42,11 @@ void NotifyBridge::OnNotifyMessage(unsigned message, unsigned long wParam, long 
     m_done.notify_all();
 }
 
+bool NotifyBridge::Waiting() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_inFlight > 0;
+}
+
 void NotifyBridge::Close() {
     std::unique_lock<std::mutex> lock(m_lock);
     m_open = false;

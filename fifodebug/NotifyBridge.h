@@ -39,6 +39,9 @@ class NotifyBridge final : public UsbFifoBinding::NotifyTarget {
     // signal them again; the handler is then queued once more (not waited for).
     void Open();
 
+    // Whether the notification thread waits for a delivery to be handled.
+    bool Waiting() const;
+
     // Closes the bridge for a scope, e.g. around closing or reopening the device.
     class Pause {
       public:
@@ -54,7 +57,7 @@ class NotifyBridge final : public UsbFifoBinding::NotifyTarget {
   private:
     QObject* m_receiver;
     Handler m_handler;
-    std::mutex m_lock;
+    mutable std::mutex m_lock;
     std::condition_variable m_done;
     bool m_open = true;
     bool m_missed = false;

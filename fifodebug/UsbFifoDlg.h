@@ -46,6 +46,8 @@ class CUsbFifoDlg : public QDialog {
     // What the window says about why no device is listed or an open failed
     // (empty when hidden).
     QString HelpText() const;
+    // Whether the notification thread waits for the dialog to take received bytes.
+    bool ReceiveWaiting() const { return m_Bridge.Waiting(); }
     QAction* AboutAction() const { return m_aboutAction; }
 
   private:

@@ -93,6 +93,17 @@ bool WaitFor(Pred done, int limitMs = 5000) {
     return true;
 }
 
+// Waits, without running GUI events, until the notification thread waits for
+// the dialog to take received bytes.
+inline bool DeliveryWaits(const usbfifo::CUsbFifoDlg& dlg, int limitMs = 5000) {
+    QDeadlineTimer deadline(limitMs);
+    while (!dlg.ReceiveWaiting()) {
+        if (deadline.hasExpired()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // Runs GUI events for a while (lets late deliveries show up).
 inline void Settle(int ms = 100) {
     WaitFor([] { return false; }, ms);

@@ -272,7 +272,7 @@ class DialogTest : public QObject {
         Harness h;
         OpenFirst(h);
         h.Write(QStringLiteral("Hello"));  // no events run: the reply waits for the GUI thread
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        QVERIFY(fifotest::DeliveryWaits(*h.dlg));
         QVERIFY(h.dlg->ReceivedText().empty());
         const fifotest::Watchdog watchdog("the GUI thread waits for the notification thread",
                                           std::chrono::seconds(20));

@@ -217,7 +217,7 @@ class WireTest : public QObject {
         Harness h;
         Open(h);
         m_fake.Feed(QByteArray("first "));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // delivery waits
+        QVERIFY(fifotest::DeliveryWaits(*h.dlg));
         m_fake.feedOnRead("second", 6);
         m_fake.fail("FT_Close", 1);
         const fifotest::Watchdog watchdog("failed close during a delivery",
