@@ -173,8 +173,8 @@ bool ParseDouble(std::string_view t, double* out) {
         if (exp == 0) return false;
     }
     if (i != t.size()) return false;
-    double v = AtoF(t);
-    if (!std::isfinite(v)) return false;
+        double v = AtoF(t);
+    if (!(std::fabs(v) <= 1e15)) return false;  // keeps every derived step count finite
     *out = v;
     return true;
 }
