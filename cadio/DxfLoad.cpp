@@ -111,7 +111,7 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
         *error = "binary DXF files are not supported; save the drawing as ASCII DXF";
         return false;
     }
-    if (Strip(content).empty()) {
+    if (content.find_first_not_of(" \t\r\n") == std::string_view::npos) {
         *error = "the file is empty";
         return false;
     }
@@ -158,6 +158,15 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
         value = Strip(value);
         const std::string where =
             "line " + std::to_string(lineNo) + " (group code " + std::to_string(code) + "): ";
+        if (value.size() > kMaxLine) {
+            const bool text = code == 1 || code == 3 || code == 999 ||
+                              (code >= 1000 && code <= 1009) || (code >= 300 && code <= 309);
+            if (!text) {
+                *error = where + "the line is too long";
+                return false;
+            }
+            value = CutUtf8(value, kMaxLine);  // text is only painted
+        }
         switch (KindOfCode(static_cast<int>(code))) {
             case ValueKind::kReal: {
                 double v;
@@ -186,15 +195,6 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
                 break;
             }
             case ValueKind::kString:
-                if (value.size() > kMaxLine) {
-                    if (code == 1 || code == 3 || code == 999 || (code >= 1000 && code <= 1009) ||
-                        (code >= 300 && code <= 309)) {
-                        value = CutUtf8(value, kMaxLine);  // text: painting only
-                    } else {
-                        *error = where + "the line is too long";
-                        return false;
-                    }
-                }
                 break;
         }
         if (code == 999) continue;  // comments carry nothing
@@ -628,11 +628,62 @@ class Expander {
     std::map<std::string, int> skipped;  // what was left out -> how often
 
     bool Run(std::string* error) {
+        // Counted first, so a file whose inserts multiply beyond the limit is
+        // refused before any of it is built.
         std::vector<std::string> stack;
+        std::map<std::string, std::size_t> counts;
+        if (Count(m_reader.model, &stack, &counts, error) > kMaxEntities) {
+            if (error->empty())
+                *error = "the drawing expands to more than " + std::to_string(kMaxEntities) +
+                         " entities";
+            return false;
+        }
         return Place(m_reader.model, Affine{}, 7, &stack, error);
     }
 
   private:
+    // Entities the items expand to, saturated just above the limit; a cycle
+    // or too deep a nesting sets *error and saturates too.
+    std::size_t Count(const std::vector<Item>& items, std::vector<std::string>* stack,
+                      std::map<std::string, std::size_t>* memo, std::string* error) const {
+        constexpr std::size_t kOver = kMaxEntities + 1;
+        std::size_t total = 0;
+        for (const Item& item : items) {
+            if (!item.skipped.empty()) continue;
+            if (!item.isInsert) {
+                ++total;
+            } else {
+                const std::string key = Upper(item.insert.name);
+                auto it = m_blocks.find(key);
+                if (it == m_blocks.end() || item.insert.sx == 0 || item.insert.sy == 0) continue;
+                if (std::find(stack->begin(), stack->end(), key) != stack->end()) {
+                    *error = "block '" + item.insert.name + "' inserts itself";
+                    return kOver;
+                }
+                if (static_cast<int>(stack->size()) >= kMaxInsertDepth) {
+                    *error = "blocks are nested deeper than " + std::to_string(kMaxInsertDepth);
+                    return kOver;
+                }
+                auto known = memo->find(key);
+                std::size_t each;
+                if (known != memo->end()) {
+                    each = known->second;
+                } else {
+                    stack->push_back(key);
+                    each = Count(m_reader.blocks[it->second].items, stack, memo, error);
+                    stack->pop_back();
+                    if (!error->empty()) return kOver;
+                    memo->emplace(key, each);
+                }
+                const double copies = static_cast<double>(item.insert.cols) * item.insert.rows;
+                if (static_cast<double>(each) * copies >= kOver) return kOver;
+                total += each * static_cast<std::size_t>(copies);
+            }
+            if (total >= kOver) return kOver;
+        }
+        return total;
+    }
+
     int ColorOf(const Item& item, int blockColor) const {
         int c = item.colorNumber;
         if (c == 256) {
