@@ -1,19 +1,22 @@
 #include "PageHooks.h"
 
-#include "Trace.h"
+#include <QApplication>
+
+#include "ProRunPlan.h"
+#include "SettingDlg.h"
 
 namespace korva::ui {
 
-// The property sheet ("KT300 Properties") and the plan editor are not part of
-// this build yet.
-bool ShowSettingSheet(CKORVAKT3002Ctrl&) {
-    Trace("KORVAKT3002: ShowSettingDialog: the parameter sheet is not available\n");
-    return false;
+bool ShowSettingSheet(CKORVAKT3002Ctrl& control) {
+    CSettingDlg sheet(&control, QApplication::activeWindow());
+    sheet.exec();
+    return true;
 }
 
-bool ShowPlanRunWindow(CKORVAKT3002Ctrl&) {
-    Trace("KORVAKT3002: ShowPlanRunWindow: the plan editor is not available\n");
-    return false;
+bool ShowPlanRunWindow(CKORVAKT3002Ctrl& control) {
+    CPlanRunWindow window(&control, QApplication::activeWindow());
+    window.exec();
+    return true;
 }
 
 }  // namespace korva::ui

@@ -95,9 +95,11 @@ TEST(ControlUi, DialogsRefuseOtherThreadsAndMissingPages) {
     worker.join();
     EXPECT_EQ(fromWorker, 0);
     EXPECT_EQ(KORVA_UiShowSettingDialog(nullptr), 0);
-    // Not part of this build yet: traced, nothing shown, the call returns.
-    EXPECT_EQ(KORVA_UiShowSettingDialog(&ctl), 0);
-    EXPECT_EQ(KORVA_UiShowPlanRunWindow(&ctl), 0);
+    EXPECT_EQ(KORVA_UiShowPlanRunWindow(nullptr), 0);
+    int sheetFromWorker = -1;
+    std::thread sheetWorker([&] { sheetFromWorker = KORVA_UiShowSettingDialog(&ctl); });
+    sheetWorker.join();
+    EXPECT_EQ(sheetFromWorker, 0);
 }
 
 }  // namespace
