@@ -252,8 +252,9 @@ int RunUsbFifo(int argc, char** argv) {
     CUsbFifoDlg dlg;
     if (!options.screenshot.empty())
         return RunScreenshot(dlg, QString::fromLocal8Bit(options.screenshot.c_str()));
-    dlg.show();
-    return app.exec();
+    // The dialog is the program: it runs modally and the program ends with it.
+    dlg.exec();
+    return 0;
 }
 
 }  // namespace usbfifo

@@ -89,18 +89,6 @@ class DialogTest : public QObject {
         QVERIFY(h.messages.isEmpty());
     }
 
-    void returnKeyWrites() {
-        Harness h;
-        h.dlg->show();
-        OpenFirst(h);
-        QLineEdit* line = h.Command()->lineEdit();
-        line->setFocus();
-        QTest::keyClicks(line, QStringLiteral("Hello"));
-        QTest::keyClick(line, Qt::Key_Return);
-        QVERIFY(WaitFor([&] { return h.dlg->ReceivedText() == "OK\r"; }));
-        QCOMPARE(h.Command()->count(), 1);
-    }
-
     void openFailures_data() {
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("why");

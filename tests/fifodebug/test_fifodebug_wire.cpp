@@ -96,6 +96,19 @@ class WireTest : public QObject {
         QVERIFY(h.messages.isEmpty());
     }
 
+    void returnKeyWritesOnce() {
+        Harness h;
+        h.dlg->show();
+        Open(h);
+        QLineEdit* line = h.Command()->lineEdit();
+        line->setFocus();
+        QTest::keyClicks(line, QStringLiteral("Hello"));
+        QTest::keyClick(line, Qt::Key_Return);
+        fifotest::Settle();
+        QCOMPARE(m_fake.Writes(), QList<QByteArray>{QByteArray("Hello\r")});
+        QCOMPARE(h.Command()->count(), 1);
+    }
+
     void wideCharacterIsRefused() {
         Harness h;
         Open(h);
