@@ -384,7 +384,9 @@ void CSingleRunDlg::MonitorMain(Worker* self) {
                 break;
             }
             m_fPosition = static_cast<float>(position);
-            if (ctl.GetStopFlag(a)) stopped = true;
+            // A closed link never reports the stop: the motion counts as
+            // ended, so the panel cannot stay busy for good.
+            if (ctl.GetStopFlag(a) || !ctl.GetIsOpen()) stopped = true;
             std::this_thread::sleep_for(2ms);
             if (m_nMonitoring[axis] == 0) {
                 endedAtOnce = true;

@@ -66,6 +66,7 @@ class TestShell : public QObject {
     void commSelectOkOpensChosenPort();
     void languageSwitchRewritesMenuTabsAndPanels();
     void missingKeyShowsNotFound();
+    void noLanguageFileIsReportedAtStart();
     void libraryMessageFromWorkerIsShownOnGuiThread();
 
   private:
@@ -263,6 +264,21 @@ void TestShell::missingKeyShowsNotFound() {
              ShippedText("English.ini", "ID_COMPORT_OPEN"));
     m_app->View()->OnComportClose();
     QCOMPARE(m_app->TakeMessages(), QStringList{QStringLiteral("Not found")});
+}
+
+void TestShell::noLanguageFileIsReportedAtStart() {
+    const QString empty = m_app->Dir().path() + "/NoLanguage";
+    QVERIFY(QDir().mkpath(empty));
+    CMainFrame frame;
+    frame.Doc().Language().SetLanguageDirectory(empty.toStdString());
+    frame.Doc().Language().SetSettingsFile((m_app->Dir().path() + "/other.ini").toStdString());
+    const QString tab0 = frame.View()->TabBar()->tabText(0);
+    frame.Initialize();
+    QCOMPARE(m_app->TakeMessages(), QStringList{QStringLiteral("Load language resource failure!")});
+    // The program runs on with the texts it has; lookups say "Not found".
+    QCOMPARE(frame.View()->TabBar()->tabText(0), tab0);
+    QCOMPARE(frame.Doc().GetText("IDS_SINGLERUN"), QStringLiteral("Not found"));
+    QCOMPARE(frame.View()->TabBar()->count(), static_cast<int>(CKT300View::kPanels));
 }
 
 void TestShell::libraryMessageFromWorkerIsShownOnGuiThread() {

@@ -1,6 +1,8 @@
 // The single-axis panel against the simulated controller: every motion ends
 // with the buttons idle and the shown position equal to the controller's.
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTest>
@@ -46,6 +48,8 @@ class TestSingleRun : public QObject {
     void switchingAxisDuringMotion();
     void closingDuringMotionJoinsMonitor();
     void refusedNumberStartsNothing();
+    void closedDeviceEndsTheMotion();
+    void leavingTheCoordinateSetsIt();
 
   private:
     // Moves an axis straight through the control and waits until the
@@ -206,6 +210,47 @@ void TestSingleRun::refusedNumberStartsNothing() {
     QCOMPARE(m_app->View()->TabBar()->count(), static_cast<int>(CKT300View::kPanels));
     AppFixture::Pump(200);
     QVERIFY(!m_app->Sim().engine().Moving(1, 0));
+}
+
+void TestSingleRun::closedDeviceEndsTheMotion() {
+    CSingleRunDlg* p = m_app->Single();
+    // Closed while an axis runs: nothing will report the stop any more.
+    p->Button(IDC_SR_CONTFORWARD)->click();
+    QVERIFY(AppFixture::WaitFor([&] { return m_app->Sim().engine().Moving(1, 0); }));
+    m_app->View()->OnComportClose();
+    QVERIFY(AppFixture::WaitFor([&] { return IsIdle(p, 0); }));
+    QCOMPARE(m_app->View()->TabBar()->count(), static_cast<int>(CKT300View::kPanels));
+
+    // A motion button pressed with no device open comes back as well.
+    m_app->TakeMessages();
+    p->Edit(IDC_SR_DISTANCE)->setText(QStringLiteral("1"));
+    p->Button(IDC_SR_FORWARD)->click();
+    QVERIFY(IsBusy(p));
+    QVERIFY(AppFixture::WaitFor([&] { return IsIdle(p, 0); }));
+    QCOMPARE(m_app->View()->TabBar()->count(), static_cast<int>(CKT300View::kPanels));
+}
+
+void TestSingleRun::leavingTheCoordinateSetsIt() {
+    CSingleRunDlg* p = m_app->Single();
+    CKORVAKT3002& c = m_app->Control();
+    QLineEdit* coordinate = p->Edit(IDC_SR_POSITION);
+    auto leave = [&] {
+        QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+        QCoreApplication::sendEvent(coordinate, &out);
+    };
+    coordinate->setText(QStringLiteral("12.5"));
+    coordinate->setModified(true);  // as typing does
+    leave();
+    QCOMPARE(c.GetUserOrg(0), 12.5f);
+
+    // Clicking into the field and out again sends nothing: the six digits
+    // shown would otherwise replace the value by its rounding.
+    MoveDirect(0, 1.2345678f);
+    p->SelectAxis(0);
+    QVERIFY(coordinate->text() != QStringLiteral("12.5"));
+    leave();
+    QCOMPARE(c.GetUserOrg(0), 12.5f);
+    QVERIFY(m_app->TakeMessages().isEmpty());
 }
 
 QTEST_MAIN(TestSingleRun)
