@@ -20,6 +20,11 @@ struct Profile {
     double distance, speed, init, acc, dcc;
 };
 
+void PrintTo(const Profile& p, std::ostream* os) {
+    *os << p.distance << " mm at " << p.speed << " mm/s from " << p.init << ", acc " << p.acc
+        << ", dcc " << p.dcc;
+}
+
 class MoveTime : public SimTest, public ::testing::WithParamInterface<Profile> {};
 
 TEST_P(MoveTime, MatchesTheTrapezoidWithinFivePercent) {
@@ -42,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(Profiles, MoveTime,
                                            Profile{0.5, 10, 1, 50, 50},  // triangle
                                            Profile{30, 20, 0, 10, 40},   // from standstill
                                            Profile{5, 8, 8, 10, 10},     // start speed = speed
-                                           Profile{100, 50, 5, 200, 25}));
+                                           Profile{100, 50, 5, 200, 25}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(SimTest, RelativeAndAbsoluteMovesEndWhereCommanded) {
     struct Step {

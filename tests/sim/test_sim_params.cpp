@@ -1,4 +1,5 @@
 // Axis parameters: set/query round trips, argument checks, units, defaults.
+#include <cctype>
 #include <clocale>
 
 #include "SimFixture.h"
@@ -49,6 +50,10 @@ const RoundTrip kRoundTrips[] = {
 };
 // clang-format on
 
+void PrintTo(const RoundTrip& rt, std::ostream* os) {
+    *os << '"' << rt.set << '"';
+}
+
 class ParamRoundTrip : public SimTest, public ::testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(ParamRoundTrip, SetThenQueryAnswersTheValue) {
@@ -62,7 +67,16 @@ TEST_P(ParamRoundTrip, SetThenQueryAnswersTheValue) {
     EXPECT_EQ(ValueField(reply, 0), expected.substr(expected.find(' ') + 1, 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(AllParameters, ParamRoundTrip, ::testing::ValuesIn(kRoundTrips));
+// Test names from the set line: "SetUnit X,u" gives SetUnitXu.
+std::string RoundTripName(const ::testing::TestParamInfo<RoundTrip>& info) {
+    std::string name;
+    for (const char* p = info.param.set; *p != '\0'; ++p)
+        if (std::isalnum(static_cast<unsigned char>(*p))) name.push_back(*p);
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllParameters, ParamRoundTrip, ::testing::ValuesIn(kRoundTrips),
+                         RoundTripName);
 
 struct Refused {
     const char* line;

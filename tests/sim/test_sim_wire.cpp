@@ -34,7 +34,7 @@ TEST_F(SimTest, GarbageGetsAnErrorAndTheEngineKeepsWorking) {
         {"PORTOUTPUT", "E02\r"},
         {"select 0", "E02\r"},
         {"select 2", "E02\r"},
-                {"GoPosition X,O,R,P,1e999", "E02\r"},
+        {"GoPosition X,O,R,P,1e999", "E02\r"},
         {"GoPosition X,O,R,P,1e300", "E02\r"},
         {"GoPosition X,O,X,P,1", "E02\r"},
         {",,,", "E00\r"},
