@@ -173,7 +173,7 @@ bool ParseDouble(std::string_view t, double* out) {
         if (exp == 0) return false;
     }
     if (i != t.size()) return false;
-        double v = AtoF(t);
+    double v = AtoF(t);
     if (!(std::fabs(v) <= 1e15)) return false;  // keeps every derived step count finite
     *out = v;
     return true;
@@ -1368,8 +1368,13 @@ struct Engine::Impl {
         } else if (o.kind == Out::Kind::kDeferred) {
             waiter = Waiter{true, ci, false, o.moveIds, 0};
         } else {
-            std::uint8_t stops = c.pendingStops | o.stopAxes;
-            c.pendingStops = 0;
+            // One unreported stop per reply: the host looks for an axis word
+            // only at the start of the first two lines, so a second STOP line
+            // in the same reply would never be seen.
+            std::uint8_t pending = c.pendingStops & static_cast<std::uint8_t>(~o.stopAxes);
+            std::uint8_t first = pending & static_cast<std::uint8_t>(-pending);
+            c.pendingStops = pending & static_cast<std::uint8_t>(~first);
+            std::uint8_t stops = o.stopAxes | first;
             std::string stopText = StopLines(stops);
             if (o.lines.empty()) {
                 reply += stopText;

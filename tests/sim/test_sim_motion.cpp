@@ -318,6 +318,17 @@ TEST_F(SimTest, APollingHostGetsTheStopInTheNextReplyOnce) {
     EXPECT_EQ(Send("Hello"), "Y STOP\rOK\r");
 }
 
+TEST_F(SimTest, APollingHostGetsOneStopPerReplyAfterAnInterpolatedLine) {
+    // The host reads an axis word only at the start of the first two lines,
+    // so each pending stop needs a reply of its own.
+    ASSERT_EQ(Send("GoInterpolationline2 X,2.000000,Y,1.000000"), "READY\r");
+    ASSERT_FALSE(Send("Position? X").empty());
+    Run(5);
+    EXPECT_EQ(Send("Position? X"), "Position X,2.000000\rX STOP\rOK\r");
+    EXPECT_EQ(Send("Position? Y"), "Position Y,1.000000\rY STOP\rOK\r");
+    EXPECT_EQ(Send("Position? Y"), "Position Y,1.000000\rOK\r");
+}
+
 TEST_F(SimTest, ANewMotionDropsTheAxisUnreportedStop) {
     ASSERT_EQ(Send("GoPosition X,O,R,P,1"), "READY\r");
     ASSERT_EQ(Send("Position? X").empty(), false);
