@@ -114,7 +114,10 @@ void CCommSelectDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CCommSelectDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
+    auto* watchedWidget = qobject_cast<QWidget*>(watched);
+    // Drop-down lists are windows of their own and keep their keys.
+    if (event->type() == QEvent::KeyPress && watchedWidget != nullptr &&
+        watchedWidget->window() == this) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape) return true;
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

@@ -84,12 +84,15 @@ void PanelKeyFilter::Watch(QWidget* widget) {
 bool PanelKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    // A drop-down list is a window of its own: there Escape closes the list
+    // and Enter picks the entry.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || widget->window() != m_pPanel->window()) return false;
     if (key->key() == Qt::Key_Escape) return true;
     if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
-    // An open drop-down list takes Enter as its choice.
     auto* combo = qobject_cast<QComboBox*>(watched);
     if (combo != nullptr && combo->view() != nullptr && combo->view()->isVisible()) return false;
-    MoveFocusToNext(qobject_cast<QWidget*>(watched));
+    MoveFocusToNext(widget);
     return true;
 }
 

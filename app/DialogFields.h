@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <utility>
 
 class QLineEdit;
 class QComboBox;

@@ -1,6 +1,7 @@
 // The parameter panel against the simulated controller: writes confirmed or
 // refused by message, reloads where they change other values, unit refusals
 // that send nothing, lists written with the device closed.
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFocusEvent>
@@ -55,6 +56,7 @@ class TestParamSet : public QObject {
     void nonNumericEntrySendsNothing();
     void reloadWithDeviceClosedIsNotReportedAsRead();
     void factorySettingsRestoreDefaults();
+    void enterMovesOnAndCommitsTheField();
 
   private:
     // Makes the controller refuse the next command; true afterwards when that
@@ -298,6 +300,24 @@ void TestParamSet::factorySettingsRestoreDefaults() {
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_GETTINGOK")});
     QCOMPARE(speed->text(), factory);
     QVERIFY(m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
+}
+
+void TestParamSet::enterMovesOnAndCommitsTheField() {
+    QWidget* window = m_panel->window();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QLineEdit* home = m_panel->Edit(IDC_PS_HOMESPEED);
+    home->setFocus(Qt::MouseFocusReason);
+    QVERIFY(home->hasFocus());
+    home->setText(QStringLiteral("7.5"));
+    QTest::keyClick(home, Qt::Key_Escape);  // swallowed: nothing happens
+    QVERIFY(home->hasFocus());
+    QVERIFY(m_app->TakeMessages().isEmpty());
+
+    QTest::keyClick(home, Qt::Key_Return);
+    QVERIFY(!home->hasFocus());
+    QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_SETTINGOK")});
+    QCOMPARE(m_app->Control().GetHomeSpeed(0), 7.5f);
 }
 
 QTEST_MAIN(TestParamSet)

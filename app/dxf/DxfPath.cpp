@@ -1,0 +1,341 @@
+#include "DxfPath.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "DxfOrder.h"
+#include "NumText.h"
+
+namespace stagedesk::dxf {
+namespace {
+
+// Degrees to radians as the recorded angles have always been turned.
+constexpr double kDegree = 0.017453292519444445;
+
+bool Finite(std::initializer_list<double> values) {
+    for (double v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+void CopyData(void* context, uint32_t, const void* data, size_t size) {
+    static_cast<Importer*>(context)->OnData(data, size);
+}
+
+}  // namespace
+
+bool ElementOfRecord(const DrwEntityRecord& r, PathElement* out) {
+    PathElement e;
+    e.kind = r.kind;
+    switch (r.kind) {
+        case kLine:
+            if (!Finite({r.x1, r.y1, r.x2, r.y2})) return false;
+            e.startX = r.x1;
+            e.startY = r.y1;
+            e.endX = r.x2;
+            e.endY = r.y2;
+            break;
+        case kCircle: {
+            if (!Finite({r.circleX, r.circleY, r.circleRadius}) || !(r.circleRadius > 0))
+                return false;
+            e.centreX = r.circleX;
+            e.centreY = r.circleY;
+            e.radius = r.circleRadius;
+            // Start on the side whose whole part is nearer to 0 (the plus
+            // side on a tie): the circle at (10, 5) with radius 3 starts at (7, 5).
+            const double minus = r.circleX - r.circleRadius;
+            const double plus = r.circleX + r.circleRadius;
+            const double x0 =
+                std::fabs(std::trunc(minus)) < std::fabs(std::trunc(plus)) ? minus : plus;
+            e.startX = e.endX = x0;
+            e.startY = e.endY = r.circleY;
+            break;
+        }
+        case kArc:
+            if (!Finite({r.arcX, r.arcY, r.arcRadius, r.arcStartAngle, r.arcEndAngle}) ||
+                !(r.arcRadius > 0))
+                return false;
+            e.centreX = r.arcX;
+            e.centreY = r.arcY;
+            e.radius = r.arcRadius;
+            e.startAngle = r.arcStartAngle;
+            e.endAngle = r.arcEndAngle;
+            e.startX = r.arcX + r.arcRadius * std::cos(r.arcStartAngle * kDegree);
+            e.startY = r.arcY + r.arcRadius * std::sin(r.arcStartAngle * kDegree);
+            e.endX = r.arcX + r.arcRadius * std::cos(r.arcEndAngle * kDegree);
+            e.endY = r.arcY + r.arcRadius * std::sin(r.arcEndAngle * kDegree);
+            // A recorded arc always runs counter-clockwise from its start angle.
+            e.direction = kCounterClockwise;
+            break;
+        case kPolyline: {
+            if (r.vertices == nullptr || r.vertexCount < 1) return false;
+            e.vertices.assign(r.vertices, r.vertices + r.vertexCount);
+            for (const DrwVertex& v : e.vertices)
+                if (!Finite({v.x, v.y, v.bulge})) return false;
+            e.further = r.flags;
+            e.run = false;
+            e.startX = e.vertices.front().x;
+            e.startY = e.vertices.front().y;
+            // A closed polyline comes back to its first vertex.
+            const DrwVertex& last =
+                (r.flags & DRW_POLYLINE_CLOSED) ? e.vertices.front() : e.vertices.back();
+            e.endX = last.x;
+            e.endY = last.y;
+            break;
+        }
+        default:
+            return false;
+    }
+    *out = std::move(e);
+    return true;
+}
+
+void Importer::OnData(const void* data, std::size_t size) {
+    if (data == nullptr || size != sizeof(DrwEntityRecord)) return;
+    DrwEntityRecord r;
+    std::memcpy(&r, data, sizeof r);
+    if (r.kind != kLine && r.kind != kCircle && r.kind != kArc && r.kind != kPolyline) {
+        ++m_ignored[r.kind];
+        return;
+    }
+    PathElement e;
+    if (!ElementOfRecord(r, &e)) {
+        ++m_refused;
+        return;
+    }
+    m_elements.push_back(std::move(e));
+}
+
+DrwReceiver Importer::Receiver() {
+    return DrwReceiver{this, nullptr, &CopyData};
+}
+
+std::vector<PathElement> OrderPath(std::vector<PathElement> elements, bool straightforward) {
+    std::vector<Endpoints> ends;
+    ends.reserve(elements.size());
+    for (const PathElement& e : elements) ends.push_back({e.startX, e.startY, e.endX, e.endY});
+    const Ordering o = straightforward ? OrderStraightforward(ends) : OrderNearest(ends);
+    std::vector<PathElement> ordered;
+    ordered.reserve(elements.size());
+    for (std::size_t i = 0; i < o.order.size(); ++i) {
+        PathElement e = std::move(elements[o.order[i]]);
+        if (o.reversed[i]) {
+            std::swap(e.startX, e.endX);
+            std::swap(e.startY, e.endY);
+            e.reversed = true;
+            // Run the other way round, an arc turns the other way.
+            if (e.kind == kArc) e.direction = kClockwise;
+        }
+        ordered.push_back(std::move(e));
+    }
+    return ordered;
+}
+
+namespace {
+
+class Connector {
+  public:
+    explicit Connector(std::vector<PathElement>* out) : m_out(out) {}
+
+    // Where the last move ends in the drawing, for the gap test.
+    double LastX() const { return m_lastX; }
+    double LastY() const { return m_lastY; }
+
+    void Travel(double x, double y) {
+        PathElement t;
+        t.kind = kLine;
+        t.travel = true;
+        t.startX = m_lastX;
+        t.startY = m_lastY;
+        t.endX = x;
+        t.endY = y;
+        Add(std::move(t));
+    }
+
+    // Sets the element's moves from where the controller stands and appends it.
+    void Add(PathElement e) {
+        if (e.run) {
+            e.dx = e.endX - m_machineX;
+            e.dy = e.endY - m_machineY;
+            if (e.kind == kCircle) {
+                e.dx = e.dy = 0;  // a whole turn ends where it starts
+            }
+            if (e.kind == kCircle || e.kind == kArc) {
+                e.centreDx = e.centreX - m_machineX;
+                e.centreDy = e.centreY - m_machineY;
+            }
+            // The controller receives single precision and moves by that.
+            m_machineX += static_cast<double>(static_cast<float>(e.dx));
+            m_machineY += static_cast<double>(static_cast<float>(e.dy));
+        } else {
+            e.dx = e.endX - e.startX;
+            e.dy = e.endY - e.startY;
+        }
+        m_lastX = e.endX;
+        m_lastY = e.endY;
+        m_out->push_back(std::move(e));
+    }
+
+    // Continues from a polyline's start: its first segment begins there.
+    void ContinueAt(double x, double y) {
+        m_lastX = x;
+        m_lastY = y;
+    }
+
+  private:
+    std::vector<PathElement>* m_out;
+    double m_lastX = 0, m_lastY = 0;
+    double m_machineX = 0, m_machineY = 0;
+};
+
+// One polyline segment from vertex a to vertex b, with a's bulge; `back`
+// runs it from b to a.
+PathElement Segment(const DrwVertex& a, const DrwVertex& b, bool back) {
+    PathElement s;
+    const DrwVertex& from = back ? b : a;
+    const DrwVertex& to = back ? a : b;
+    s.startX = from.x;
+    s.startY = from.y;
+    s.endX = to.x;
+    s.endY = to.y;
+    s.reversed = back;
+    const double chordX = b.x - a.x, chordY = b.y - a.y;
+    const double chord = std::hypot(chordX, chordY);
+    if (a.bulge == 0 || !(chord > 0)) {
+        s.kind = kLine;
+        return s;
+    }
+    // The bulge is the tangent of a quarter of the included angle, positive
+    // when the arc turns counter-clockwise from a to b.
+    const double k = (1 - a.bulge * a.bulge) / (4 * a.bulge);
+    s.kind = kArc;
+    s.centreX = (a.x + b.x) / 2 - chordY * k;
+    s.centreY = (a.y + b.y) / 2 + chordX * k;
+    s.radius = chord * (1 + a.bulge * a.bulge) / (4 * std::fabs(a.bulge));
+    const bool ccw = a.bulge > 0;
+    const double angleA = std::atan2(a.y - s.centreY, a.x - s.centreX) / kDegree;
+    const double angleB = std::atan2(b.y - s.centreY, b.x - s.centreX) / kDegree;
+    // Recorded the way an arc entity is: counter-clockwise from start to end.
+    s.startAngle = ccw ? angleA : angleB;
+    s.endAngle = ccw ? angleB : angleA;
+    s.direction = (ccw != back) ? kCounterClockwise : kClockwise;
+    return s;
+}
+
+}  // namespace
+
+std::vector<PathElement> ConnectPath(const std::vector<PathElement>& ordered) {
+    std::vector<PathElement> out;
+    out.reserve(ordered.size() * 2);
+    Connector c(&out);
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        const PathElement& e = ordered[i];
+        if (i == 0) {
+            if (e.startX != 0 || e.startY != 0) c.Travel(e.startX, e.startY);
+        } else if (std::fabs(e.startX - c.LastX()) > kGapTolerance ||
+                   std::fabs(e.startY - c.LastY()) > kGapTolerance) {
+            c.Travel(e.startX, e.startY);
+        }
+        c.Add(e);
+        if (e.kind != kPolyline) continue;
+        c.ContinueAt(e.startX, e.startY);
+        const std::size_t n = e.vertices.size();
+        const bool closed = (e.further & DRW_POLYLINE_CLOSED) != 0;
+        std::vector<std::pair<std::size_t, std::size_t>> pairs;  // vertex a, vertex b
+        for (std::size_t k = 0; k + 1 < n; ++k) pairs.push_back({k, k + 1});
+        if (closed && n > 1) pairs.push_back({n - 1, 0});
+        if (e.reversed) {
+            for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) {
+                const DrwVertex& a = e.vertices[it->first];
+                const DrwVertex& b = e.vertices[it->second];
+                if (a.x == b.x && a.y == b.y) continue;  // nothing to move
+                c.Add(Segment(a, b, true));
+            }
+        } else {
+            for (const auto& [ia, ib] : pairs) {
+                const DrwVertex& a = e.vertices[ia];
+                const DrwVertex& b = e.vertices[ib];
+                if (a.x == b.x && a.y == b.y) continue;
+                c.Add(Segment(a, b, false));
+            }
+        }
+        c.ContinueAt(e.endX, e.endY);
+    }
+    return out;
+}
+
+std::vector<PathElement> PreparePath(std::vector<PathElement> imported, bool straightforward) {
+    return ConnectPath(OrderPath(std::move(imported), straightforward));
+}
+
+std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {
+    std::vector<MotionCall> calls;
+    calls.reserve(path.size() + 2);
+    for (std::int16_t axis : {0, 1}) {
+        MotionCall origin;
+        origin.method = MotionCall::Method::kGoOrigion;
+        origin.axis1 = axis;
+        calls.push_back(origin);
+    }
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const PathElement& e = path[i];
+        if (!e.run) continue;
+        MotionCall c;
+        c.element = static_cast<std::int32_t>(i);
+        switch (e.kind) {
+            case kLine:
+                c.method = MotionCall::Method::kGoInterpolationline2;
+                c.x = static_cast<float>(e.dx);
+                c.y = static_cast<float>(e.dy);
+                break;
+            case kCircle:
+                c.method = MotionCall::Method::kGoInterpolationArc;
+                c.cx = static_cast<float>(e.centreDx);
+                c.cy = static_cast<float>(e.centreDy);
+                c.direction = kCounterClockwise;
+                break;
+            case kArc:
+                c.method = MotionCall::Method::kGoInterpolationArc;
+                c.x = static_cast<float>(e.dx);
+                c.y = static_cast<float>(e.dy);
+                c.cx = static_cast<float>(e.centreDx);
+                c.cy = static_cast<float>(e.centreDy);
+                c.direction = e.direction;
+                break;
+            default:
+                continue;
+        }
+        calls.push_back(c);
+    }
+    return calls;
+}
+
+namespace {
+
+std::string Number(float v) {
+    std::string s = korva::FormatFixed(static_cast<double>(v), 6);
+    // A value that rounds to zero is printed without a sign.
+    if (s == "-0.000000") s = "0.000000";
+    return s;
+}
+
+}  // namespace
+
+std::string FormatCall(const MotionCall& c) {
+    const std::string a1 = std::to_string(c.axis1), a2 = std::to_string(c.axis2);
+    switch (c.method) {
+        case MotionCall::Method::kGoOrigion:
+            return "GoOrigion(" + a1 + ")";
+        case MotionCall::Method::kGoInterpolationline2:
+            return "GoInterpolationline2(" + a1 + ", " + a2 + ", " + Number(c.x) + ", " +
+                   Number(c.y) + ")";
+        case MotionCall::Method::kGoInterpolationArc:
+            return "GoInterpolationArc(" + a1 + ", " + a2 + ", " + Number(c.x) + ", " +
+                   Number(c.y) + ", " + Number(c.cx) + ", " + Number(c.cy) + ", " +
+                   std::to_string(c.direction) + ")";
+    }
+    return {};
+}
+
+}  // namespace stagedesk::dxf
