@@ -144,6 +144,10 @@ void CGridWidget::SetFormatString(const QString& format) {
     m_pTable->resizeColumnsToContents();
 }
 
+void CGridWidget::FitColumns() {
+    m_pTable->resizeColumnsToContents();
+}
+
 int CGridWidget::FormatColumns(const QString& format) {
     return static_cast<int>(ParseFormat(format).size());
 }

@@ -53,6 +53,9 @@ class CGridWidget : public QWidget {
     // Number of columns a format string describes.
     static int FormatColumns(const QString& format);
 
+    // Widens every column to its longest text.
+    void FitColumns();
+
     // The table underneath, for styling and for tests that click cells.
     QTableWidget* Table() const { return m_pTable; }
 

@@ -216,6 +216,7 @@ void CProRunPlan::OnInsert() {
     m_pGrid->AddItem(QString::number(row), row);
     WriteRow(row);
     Renumber();
+    m_pGrid->FitColumns();
     // The new step becomes current, so the next one goes below it.
     m_pGrid->SetRow(row);
 }
@@ -225,6 +226,7 @@ void CProRunPlan::OnUpdate() {
     const int row = m_pGrid->Row();
     if (row < 1 || !TakeStep()) return;
     WriteRow(row);
+    m_pGrid->FitColumns();
 }
 
 void CProRunPlan::OnDelete() {
@@ -282,6 +284,7 @@ bool CProRunPlan::ImportFile(const QString& path) {
             m_pGrid->SetTextMatrix(row, static_cast<int>(c) + 1, QString::fromStdString(cells[c]));
         }
     }
+    m_pGrid->FitColumns();
     m_nTotal = table.totalCount;
     m_pTotal->setText(QString::number(table.totalCount));
     if (!report.Clean()) {
