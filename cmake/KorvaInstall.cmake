@@ -42,7 +42,8 @@ if(TARGET KORVAKT3002)
   configure_package_config_file(
     ${CMAKE_CURRENT_LIST_DIR}/KORVAKT3002Config.cmake.in
     ${PROJECT_BINARY_DIR}/package/KORVAKT3002Config.cmake
-    INSTALL_DESTINATION ${korva_cmake_dir})
+    INSTALL_DESTINATION ${korva_cmake_dir}
+    PATH_VARS korva_include_dir)
   write_basic_package_version_file(
     ${PROJECT_BINARY_DIR}/package/KORVAKT3002ConfigVersion.cmake
     VERSION ${PROJECT_VERSION}

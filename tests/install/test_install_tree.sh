@@ -60,7 +60,7 @@ fi
 # --- Layout ---
 expect=(
   bin/kt300ctl bin/kt300sim
-  lib/libKORVAKT3002.so lib/libKORVAKT3002.so.1 "lib/libKORVAKT3002.so.$version"
+  lib/libKORVAKT3002.so lib/libKORVAKT3002.so.1
   lib/libkorva_ftd2xx.so lib/libkorva_ftd2xx_sim.so
   include/korva/KORVAKT3002Ctl.h include/korva/KorvaModule.h include/korva/Dispatch.h
   include/korva/Variant.h include/korva/KT300Protocol.h include/korva/KorvaComPort.h
@@ -93,7 +93,7 @@ for h in "$prefix"/include/korva/*.h; do
   done
 done
 
-soname=$(readelf -d "$prefix/lib/libKORVAKT3002.so.$version" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+soname=$(readelf -d "$(readlink -f "$prefix/lib/libKORVAKT3002.so")" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = libKORVAKT3002.so.1 ] || fail "SONAME of the module is '$soname'"
 
 # Programs and libraries find each other through $ORIGIN only, never the build tree.
