@@ -13,9 +13,12 @@ constexpr std::uint32_t kRecordMessage = 1025;
 
 std::string KindName(std::int32_t kind) {
     switch (kind) {
-        case DRW_ENT_TEXT: return "text";
-        case DRW_ENT_POINT: return "point";
-        default: return "kind " + std::to_string(kind);
+        case DRW_ENT_TEXT:
+            return "text";
+        case DRW_ENT_POINT:
+            return "point";
+        default:
+            return "kind " + std::to_string(kind);
     }
 }
 

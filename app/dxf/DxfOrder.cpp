@@ -90,7 +90,8 @@ class PointIndex {
             if (mine.empty() || mine.back() != p) mine.push_back(p);
         }
         m_order.resize(m_points.size());
-        for (std::size_t i = 0; i < m_points.size(); ++i) m_order[i] = static_cast<std::uint32_t>(i);
+        for (std::size_t i = 0; i < m_points.size(); ++i)
+            m_order[i] = static_cast<std::uint32_t>(i);
         if (!m_points.empty()) Build(0, m_points.size(), -1, 0);
     }
 

@@ -4,8 +4,8 @@
 
 namespace stagedesk::dxf {
 
-void WaitForCompletion(MotionControl& control, RunState& state,
-                       const std::function<void()>& onPass, const CompletionTiming& timing) {
+void WaitForCompletion(MotionControl& control, RunState& state, const std::function<void()>& onPass,
+                       const CompletionTiming& timing) {
     struct BusyScope {
         std::atomic<bool>& busy;
         explicit BusyScope(std::atomic<bool>& b) : busy(b) { busy = true; }
@@ -61,8 +61,8 @@ bool Invoke(MotionControl& control, const MotionCall& c) {
     return false;
 }
 
-std::size_t RunMotion(MotionControl& control, const std::vector<MotionCall>& calls,
-                      RunState& state, const std::function<void()>& onPass,
+std::size_t RunMotion(MotionControl& control, const std::vector<MotionCall>& calls, RunState& state,
+                      const std::function<void()>& onPass,
                       const std::function<void(std::size_t)>& onCall,
                       const CompletionTiming& timing) {
     state.stop = false;

@@ -46,15 +46,15 @@ struct CompletionTiming {
 // when its count exceeds stillPasses (the count is not reset when it moves
 // again). onPass runs after each pass (position display). Sets busy while it
 // waits.
-void WaitForCompletion(MotionControl& control, RunState& state,
-                       const std::function<void()>& onPass, const CompletionTiming& timing = {});
+void WaitForCompletion(MotionControl& control, RunState& state, const std::function<void()>& onPass,
+                       const CompletionTiming& timing = {});
 
 // Runs the calls in order, each followed by WaitForCompletion, after marking
 // X and Y as used and clearing the stop flag. A stop ends the run after the
 // wait of the call in progress (the axes have been stopped by then). Returns
 // the number of calls made; onCall(i) runs before call i.
-std::size_t RunMotion(MotionControl& control, const std::vector<MotionCall>& calls,
-                      RunState& state, const std::function<void()>& onPass,
+std::size_t RunMotion(MotionControl& control, const std::vector<MotionCall>& calls, RunState& state,
+                      const std::function<void()>& onPass,
                       const std::function<void(std::size_t)>& onCall = {},
                       const CompletionTiming& timing = {});
 

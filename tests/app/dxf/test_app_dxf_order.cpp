@@ -98,8 +98,8 @@ TEST(DxfOrder, AnEndAsNearAsTheStartIsTurnedAndTheFirstOfEqualElementsGoesFirst)
 // turned.
 TEST(DxfOrder, ReversedSaysHowTheElementStandsWhenChosen) {
     const std::vector<Endpoints> elements = {
-        {5, 1, -1, 1},       // from the origin its end is nearer: turned at step 0
-        {0, 0.5, 6, 0.5},    // chosen first; from (6, 0.5) the first one's start is nearer
+        {5, 1, -1, 1},     // from the origin its end is nearer: turned at step 0
+        {0, 0.5, 6, 0.5},  // chosen first; from (6, 0.5) the first one's start is nearer
     };
     for (const Ordering& o : {OrderStraightforward(elements), OrderNearest(elements)}) {
         ASSERT_EQ(o.order, (std::vector<std::uint32_t>{1, 0}));

@@ -210,7 +210,7 @@ TEST(DxfPath, RecordsThatMakeNoPathAreIgnoredOrRefused) {
     d.Polyline({});
     Importer imp = d.Import();
     const DrwEntityRecord line = Line(5, 5, 6, 6);
-    imp.OnData(&line, 100);     // not a whole record
+    imp.OnData(&line, 100);  // not a whole record
     imp.OnData(nullptr, 152);
     ASSERT_EQ(imp.Elements().size(), 1u);
     EXPECT_EQ(imp.Elements()[0].kind, kLine);
