@@ -47,7 +47,8 @@ mkdir -p "$elsewhere" "$tmp/home"
 for var in $(env | sed -n 's/^\(KORVA_[A-Za-z0-9_]*\)=.*/\1/p'); do unset "$var"; done
 unset LD_LIBRARY_PATH LD_PRELOAD
 export HOME=$tmp/home XDG_DATA_HOME=$tmp/home/.local/share XDG_CONFIG_HOME=$tmp/home/.config
-export QT_QPA_PLATFORM=offscreen
+mkdir -m 700 "$tmp/run"
+export XDG_RUNTIME_DIR=$tmp/run QT_QPA_PLATFORM=offscreen
 export PATH=$prefix/bin:$PATH
 
 note "install into $prefix"
@@ -144,6 +145,14 @@ grep -q '^STARTRUN("demo") = TRUE' "$tmp/demo.out" || fail "demo: the stored pla
 if grep -q '^wait-stop(.*) = FALSE' "$tmp/demo.out"; then fail "demo: an axis did not stop"; fi
 grep -q '^GetPosition(0) = 20$' "$tmp/demo.out" || fail "demo: X did not end at 20"
 
+# USB mode loads the simulator D2XX library from <prefix>/lib.
+if ! (cd "$elsewhere" && kt300ctl --sim --usb KT0001 -e Connect -e GetSystemInfo -e DisConnect) \
+    > "$tmp/usb.out" 2>&1; then
+  cat "$tmp/usb.out" >&2
+  fail "kt300ctl --sim --usb failed"
+fi
+grep -q '^Connect() = TRUE' "$tmp/usb.out" || fail "USB mode: no connection"
+
 # --- Desktop entries point into the tree ---
 if [ "$gui" = 1 ]; then
   for entry in "$prefix"/share/applications/*.desktop; do
@@ -166,7 +175,9 @@ if [ "$gui" = 1 ]; then
       cat "$tmp/dxf.out" >&2
       fail "stagedesk --dxf-path failed"
     fi
-    [ -s "$tmp/dxf.out" ] || fail "stagedesk --dxf-path printed nothing"
+    # The plate's outline has lines and arcs; the calls name both.
+    grep -q '^GoInterpolationline2(' "$tmp/dxf.out" || fail "stagedesk --dxf-path: no line calls"
+    grep -q '^GoInterpolationArc(' "$tmp/dxf.out" || fail "stagedesk --dxf-path: no arc calls"
   else
     note "stagedesk has no --dxf-path yet: skipped"
   fi
