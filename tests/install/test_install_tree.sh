@@ -166,6 +166,21 @@ if [ "$gui" = 1 ]; then
   done
 fi
 
+# --- stagedesk: module, language files and simulator from the installed tree ---
+if [ "$gui" = 1 ]; then
+  note "stagedesk --screenshots"
+  if ! (cd "$elsewhere" && timeout 120 stagedesk --screenshots "$tmp/shots") \
+      > "$tmp/shots.out" 2>&1; then
+    cat "$tmp/shots.out" >&2
+    fail "stagedesk --screenshots failed"
+  fi
+  grep -q 'message: Device opened' "$tmp/shots.out" || fail "stagedesk did not open the simulator"
+  if grep -q 'Load language resource failure' "$tmp/shots.out"; then
+    fail "stagedesk did not find share/korva/Language"
+  fi
+  [ -s "$tmp/shots/parameters-chinese.png" ] || fail "stagedesk wrote no screenshots"
+fi
+
 # --- stagedesk on the installed drawing ---
 if [ "$gui" = 1 ]; then
   if (cd "$elsewhere" && stagedesk --help 2>&1) | grep -q -- '--dxf-path'; then
