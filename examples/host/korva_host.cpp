@@ -10,21 +10,25 @@
 #include <korva/KORVAKT3002Ctl.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
     long port = 1;
-    if (argc > 2 || (argc == 2 && std::string(argv[1]).find_first_not_of("0123456789") !=
-                                      std::string::npos)) {
+    if (argc > 2) {
         std::fprintf(stderr, "usage: korva_host [PORT]   (PORT 1..255, default 1)\n");
         return 2;
     }
-    if (argc == 2) port = std::strtol(argv[1], nullptr, 10);
-    if (port < 1 || port > 255) {
-        std::fprintf(stderr, "korva_host: port %s is outside 1..255\n", argv[1]);
-        return 2;
+    if (argc == 2) {
+        const std::string text = argv[1];
+        const bool digits =
+            !text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == text.npos;
+        port = digits ? std::stol(text) : 0;
+        if (port < 1 || port > 255) {
+            std::fprintf(stderr, "korva_host: the port must be a number 1..255, not \"%s\"\n",
+                         argv[1]);
+            return 2;
+        }
     }
 
     CKORVAKT3002Ctrl control;

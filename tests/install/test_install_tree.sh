@@ -245,6 +245,15 @@ for host in "$tmp/host-build/korva_host" "$tmp/korva_host_pc"; do
   grep -q '^error code: 0$' "$tmp/run.out" || fail "$(basename "$host"): an error was left"
 done
 
+# A port without a device: a clear message, no hang.
+if [ -x "$tmp/host-build/korva_host" ]; then
+  (cd "$elsewhere" && KORVA_COM1=$tmp/no-such-device timeout 60 "$tmp/host-build/korva_host") \
+    > "$tmp/nodev.out" 2>&1
+  status=$?
+  [ "$status" = 1 ] || fail "korva_host without a device ended with status $status"
+  grep -q 'cannot connect on COM1' "$tmp/nodev.out" || fail "korva_host without a device: no message"
+fi
+
 if ((failures)); then
   echo "$failures check(s) failed" >&2
   exit 1
