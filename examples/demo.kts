@@ -50,10 +50,10 @@ SetStopFlag 1, 0
 GoPosition 1, 1, 0, 1, 5       # axis, work state O, absolute, positive, target
 wait-stop 1, 20000
 
-echo "== interpolated line to X 20, Y 15"
+echo "== interpolated line by 10 mm in X and Y: to X 20, Y 15"
 SetStopFlag 0, 0
 SetStopFlag 1, 0
-GoInterpolationline2 0, 1, 20, 15
+GoInterpolationline2 0, 1, 10, 10   # distances from where X and Y stand
 wait-stop 0, 20000
 wait-stop 1, 20000
 
@@ -73,8 +73,8 @@ SetchroMode FALSE
 echo "== store a plan in the controller and run it"
 SAVENAME "demo"                # the controller records the lines that follow
 FunctionLoop 2
-GoInterpolationline2 0, 1, 30, 5
-GoInterpolationline2 0, 1, 20, 15
+GoInterpolationline2 0, 1, 10, -10
+GoInterpolationline2 0, 1, -10, 10   # and back
 EndLoop
 OVERSAVE                       # end of the plan
 SetStopFlag 0, 0

@@ -1154,9 +1154,11 @@ struct Engine::Impl {
             const AxisParams& p = c.axes[axes[i]].p;
             start[i] = c.axes[axes[i]].pos;
             spu[i] = 1.0 / p.Upp();
-            end[i] = target[i] * spu[i];
+            // Distances from where the axes stand, like the arc's target: hosts
+            // send a drawing's moves as end minus start.
+            end[i] = start[i] + target[i] * spu[i];
             if (OutsideLimits(p, end[i])) return kErrLimit;
-            delta[i] = target[i] - start[i] * p.Upp();
+            delta[i] = target[i];
         }
         Move m;
         m.axes = mask;

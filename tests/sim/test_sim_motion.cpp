@@ -190,7 +190,7 @@ TEST_F(SimTest, ArcsAreCheckedAgainstTheLimitsAlongTheWholeWay) {
     EXPECT_EQ(Send("GoInterpolationArc X,Y,6,0,3,0,N"), "READY\r");
 }
 
-TEST_F(SimTest, LinesEndAtTheirAbsoluteTargetsOnAStraightPath) {
+TEST_F(SimTest, LinesMoveByTheirDistancesOnAStraightPath) {
     ASSERT_EQ(Send("GoInterpolationline2 X,3,Y,4"), "READY\r");
     Run(0.3);
     EXPECT_NEAR(engine.Position(1, 0) / engine.Position(1, 1), 0.75, 1e-9);
@@ -201,7 +201,7 @@ TEST_F(SimTest, LinesEndAtTheirAbsoluteTargetsOnAStraightPath) {
     EXPECT_EQ(engine.Position(1, 0), 3);
     EXPECT_EQ(engine.Position(1, 1), 4);
 
-    ASSERT_EQ(Send("GoInterpolationline3 X,1,Y,2,Z,-2"), "READY\r");
+    ASSERT_EQ(Send("GoInterpolationline3 X,-2,Y,-2,Z,-2"), "READY\r");
     TimeUntilOutput(&out);
     EXPECT_EQ(out, "X STOP\rY STOP\rZ STOP\rOK\r");
     EXPECT_EQ(engine.Position(1, 0), 1);
@@ -210,7 +210,7 @@ TEST_F(SimTest, LinesEndAtTheirAbsoluteTargetsOnAStraightPath) {
 
     // The path runs at the first axis's speed.
     ASSERT_EQ(Send("SetSpeed Y,1"), "OK\r");
-    ASSERT_EQ(Send("GoInterpolationline2 Y,0,X,0"), "READY\r");
+    ASSERT_EQ(Send("GoInterpolationline2 Y,-2,X,-1"), "READY\r");
     EXPECT_GT(TimeUntilOutput(&out), 2.2);  // sqrt(5) mm at 1 mm/s
 
     EXPECT_EQ(Send("GoInterpolationline2 X,1,X,2"), "E01\r");
@@ -229,9 +229,13 @@ TEST_F(SimTest, ArcsTurnCounterClockwiseForPAndClockwiseForN) {
         {"GoInterpolationArc X,Y,10,10,10,0,N", 10 - 7.0710678, 7.0710678},
         {"GoInterpolationArc X,Y,10,10,10,0,P", 10 + 7.0710678, -7.0710678},
     };
-    for (const Case& c : cases) {
-        ASSERT_EQ(Send("GoInterpolationline2 X,0,Y,0").rfind("READY\r", 0), 0u);
+    auto backToZero = [&] {
+        ASSERT_EQ(Send("GoPosition X,O,A,P,0").rfind("READY\r", 0), 0u);
+        ASSERT_EQ(Send("GoPosition Y,O,A,P,0").rfind("READY\r", 0), 0u);
         Run(10);
+    };
+    for (const Case& c : cases) {
+        backToZero();
         std::string out = Send(c.line);
         ASSERT_EQ(out, "READY\r") << c.line;
         // Measure the whole duration first, then replay to its middle.
@@ -239,8 +243,7 @@ TEST_F(SimTest, ArcsTurnCounterClockwiseForPAndClockwiseForN) {
         ASSERT_GT(total, 0);
         EXPECT_NEAR(engine.Position(1, 0), 10, 1e-9);
         EXPECT_NEAR(engine.Position(1, 1), 10, 1e-9);
-        ASSERT_EQ(Send("GoInterpolationline2 X,0,Y,0").rfind("READY\r", 0), 0u);
-        Run(10);
+        backToZero();
         ASSERT_EQ(Send(c.line), "READY\r");
         now += total / 2;
         EXPECT_NEAR(engine.Position(1, 0), c.midX, 0.05) << c.line;
