@@ -32,7 +32,8 @@ CParamPage::CParamPage(CKORVAKT3002Ctrl* control, int templateId, int axis, QWid
     auto* buttons = new QButtonGroup(this);
     static constexpr std::array<const char*, 4> kNames = {"AXIS X", "AXIS Y", "AXIS Z", "AXIS T"};
     for (int a = 0; a < 4; ++a) {
-        auto* radio = new QRadioButton(QString::fromLatin1(kNames[static_cast<std::size_t>(a)]), this);
+        auto* radio =
+            new QRadioButton(QString::fromLatin1(kNames[static_cast<std::size_t>(a)]), this);
         radio->setProperty("controlId", kAxisRadioX + a);
         radio->setGeometry(44 + a * 144, 42, 130, 26);
         buttons->addButton(radio, a);
@@ -119,7 +120,8 @@ void CParamPage::SelectAxis(int axis) {
 
 void CParamPage::OnReload() {
     if (m_pControl == nullptr) return;
-    if (!ReloadGroup(static_cast<std::int16_t>(m_nAxis))) ShowMessage(this, QStringLiteral("Error"));
+    if (!ReloadGroup(static_cast<std::int16_t>(m_nAxis)))
+        ShowMessage(this, QStringLiteral("Error"));
     ShowCache();
 }
 

@@ -11,7 +11,8 @@ CProBaseParam::CProBaseParam(CKORVAKT3002Ctrl* control, int axis, QWidget* paren
     : CParamPage(control, kTemplate, axis, parent) {
     // The lists are sorted, so each index is the controller's value.
     m_pStepAngle = AddEdit(208, "Step Angle");
-    m_pStageStyle = AddList(210, "StageStyle", {QStringLiteral("Moving"), QStringLiteral("Rotate")});
+    m_pStageStyle =
+        AddList(210, "StageStyle", {QStringLiteral("Moving"), QStringLiteral("Rotate")});
     m_pPitch = AddEdit(212, "StagePitch");
     m_pMicroStep = AddEdit(214, "MicroStep");
     m_pDriveRat = AddEdit(216, "DriveRat");

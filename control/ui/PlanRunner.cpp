@@ -84,9 +84,8 @@ bool RunRow(PlanMotion& motion, int kind, const PlanStep& s, StopSignal& stop,
         bool ok = false;
         switch (kind) {
             case kKindArc:
-                ok = motion.GoInterpolationArc(Short(s.axis1), Short(s.axis2), s.targetX,
-                                               s.targetY, s.centreX, s.centreY,
-                                               Short(s.direction));
+                ok = motion.GoInterpolationArc(Short(s.axis1), Short(s.axis2), s.targetX, s.targetY,
+                                               s.centreX, s.centreY, Short(s.direction));
                 break;
             case kKindLine2:
                 ok = motion.GoInterpolationline2(Short(s.axis1), Short(s.axis2), s.distance1,

@@ -42,8 +42,8 @@ class ControlPlanMotion : public PlanMotion {
                               float y, float z) override;
     bool GoHome(std::int16_t anxi) override;
     bool GoOrigion(std::int16_t anxi) override;
-    bool GoPosition(std::int16_t anxi, std::int16_t workstate, std::int16_t state,
-                    std::int16_t dir, float x) override;
+    bool GoPosition(std::int16_t anxi, std::int16_t workstate, std::int16_t state, std::int16_t dir,
+                    float x) override;
 
   private:
     CKORVAKT3002Ctrl& m_control;
@@ -79,7 +79,7 @@ struct PlanRunResult {
 
 // What the run reports while it goes; every callback runs on the run's thread.
 struct PlanRunEvents {
-    std::function<void(int position)> progress;                      // 0..10000
+    std::function<void(int position)> progress;                       // 0..10000
     std::function<void(int row, const std::string& why)> rowSkipped;  // a cell it cannot use
     std::function<void(int ms)> waiting;                              // before each wait
 };

@@ -20,38 +20,60 @@ constexpr int kRunCountMax = 10000000;
 
 int& CPlanStepDlg::IntField(PlanStep& s, Target target) {
     switch (target) {
-        case Target::kAxis1: return s.axis1;
-        case Target::kAxis2: return s.axis2;
-        case Target::kAxis3: return s.axis3;
-        case Target::kState: return s.state;
-        case Target::kWork: return s.workState;
-        case Target::kRunCount: return s.runCount;
-        case Target::kWait: return s.waitTime;
-        default: return s.direction;
+        case Target::kAxis1:
+            return s.axis1;
+        case Target::kAxis2:
+            return s.axis2;
+        case Target::kAxis3:
+            return s.axis3;
+        case Target::kState:
+            return s.state;
+        case Target::kWork:
+            return s.workState;
+        case Target::kRunCount:
+            return s.runCount;
+        case Target::kWait:
+            return s.waitTime;
+        default:
+            return s.direction;
     }
 }
 
 float& CPlanStepDlg::FloatField(PlanStep& s, Target target) {
     switch (target) {
-        case Target::kDistance1: return s.distance1;
-        case Target::kDistance2: return s.distance2;
-        case Target::kDistance3: return s.distance3;
-        case Target::kCentreX: return s.centreX;
-        case Target::kCentreY: return s.centreY;
-        case Target::kTargetX: return s.targetX;
-        default: return s.targetY;
+        case Target::kDistance1:
+            return s.distance1;
+        case Target::kDistance2:
+            return s.distance2;
+        case Target::kDistance3:
+            return s.distance3;
+        case Target::kCentreX:
+            return s.centreX;
+        case Target::kCentreY:
+            return s.centreY;
+        case Target::kTargetX:
+            return s.targetX;
+        default:
+            return s.targetY;
     }
 }
 
 int CPlanStepDlg::TemplateOf(int kind) {
     switch (kind) {
-        case kKindArc: return 210;
-        case kKindHome: return 216;
-        case kKindLine2: return 214;
-        case kKindLine3: return 212;
-        case kKindOrigin: return 218;
-        case kKindPosition: return 208;
-        default: return 0;
+        case kKindArc:
+            return 210;
+        case kKindHome:
+            return 216;
+        case kKindLine2:
+            return 214;
+        case kKindLine3:
+            return 212;
+        case kKindOrigin:
+            return 218;
+        case kKindPosition:
+            return 208;
+        default:
+            return 0;
     }
 }
 
@@ -172,7 +194,8 @@ bool CPlanStepDlg::Read(PlanStep& step) {
         const Target target = b.spec.target;
         switch (b.spec.type) {
             case FieldType::kAxis: {
-                const int axis = AxisFromListIndex(static_cast<QComboBox*>(b.widget)->currentIndex());
+                const int axis =
+                    AxisFromListIndex(static_cast<QComboBox*>(b.widget)->currentIndex());
                 if (axis >= 0) IntField(values, target) = axis;
                 break;
             }
@@ -229,7 +252,8 @@ void CPlanStepDlg::Fill(const PlanStep& step) {
             case FieldType::kState:
             case FieldType::kWork: {
                 const int index = IntField(s, target);
-                if (index == 0 || index == 1) static_cast<QComboBox*>(b.widget)->setCurrentIndex(index);
+                if (index == 0 || index == 1)
+                    static_cast<QComboBox*>(b.widget)->setCurrentIndex(index);
                 break;
             }
             case FieldType::kInt:

@@ -38,8 +38,21 @@ class CPlanStepDlg : public QWidget {
   private:
     enum class FieldType { kAxis, kDir, kState, kWork, kInt, kFloat };
     enum class Target {
-        kAxis1, kAxis2, kAxis3, kDistance1, kDistance2, kDistance3, kState, kWork,
-        kRunCount, kWait, kDir, kCentreX, kCentreY, kTargetX, kTargetY
+        kAxis1,
+        kAxis2,
+        kAxis3,
+        kDistance1,
+        kDistance2,
+        kDistance3,
+        kState,
+        kWork,
+        kRunCount,
+        kWait,
+        kDir,
+        kCentreX,
+        kCentreY,
+        kTargetX,
+        kTargetY
     };
     struct Spec {
         int id;

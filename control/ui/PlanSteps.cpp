@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::array<const char*, kStepKinds> kNames = {"GoArc",   "GoHome",    "Goline2",
                                                         "Goline3", "GoOrigion", "GoPosition"};
-constexpr std::array<const char*, kStepKinds> kTabs = {"ArcParam",   "HomeParam",    "Line2Param",
-                                                       "Line3Param", "OrigionParam", "PositionParam"};
+constexpr std::array<const char*, kStepKinds> kTabs = {
+    "ArcParam", "HomeParam", "Line2Param", "Line3Param", "OrigionParam", "PositionParam"};
 
 std::string AxisText(int axis) {
     const char letter = KT300Protocol::AxisLetter(axis);
@@ -27,9 +27,9 @@ const std::string& Cell(const std::vector<std::string>& cells, int index) {
 
 const char* CellTitle(int cell) {
     static constexpr std::array<const char*, kPlanCells> kTitles = {
-        "RunMode",  "RunCounts", "Anxi1",        "Anxi2",     "Anxi3",   "Distance1",
-        "Distance2", "Distance3", "State",       "WaitTime",  "Workstate", "Dir",
-        "CenPosx",  "CenPosy",   "TargetPosx",   "TargetPosy"};
+        "RunMode",   "RunCounts", "Anxi1",      "Anxi2",     "Anxi3",     "Distance1",
+        "Distance2", "Distance3", "State",      "WaitTime",  "Workstate", "Dir",
+        "CenPosx",   "CenPosy",   "TargetPosx", "TargetPosy"};
     return kTitles[static_cast<std::size_t>(cell)];
 }
 
@@ -127,23 +127,56 @@ void WriteStepCells(int kind, const PlanStep& step, std::vector<std::string>& ce
     for (int cell : StepCells(kind)) {
         std::string text;
         switch (cell) {
-            case kCellKind: text = StepKindName(kind); break;
-            case kCellRunCount: text = std::to_string(step.runCount); break;
-            case kCellAxis1: text = AxisText(step.axis1); break;
-            case kCellAxis2: text = AxisText(step.axis2); break;
-            case kCellAxis3: text = AxisText(step.axis3); break;
-            case kCellDistance1: text = FormatFixed(step.distance1); break;
-            case kCellDistance2: text = FormatFixed(step.distance2); break;
-            case kCellDistance3: text = FormatFixed(step.distance3); break;
-            case kCellState: text = step.state == 0 ? "A" : "R"; break;
-            case kCellWait: text = std::to_string(step.waitTime); break;
-            case kCellWorkState: text = step.workState == 1 ? "O" : "C"; break;
-            case kCellDir: text = step.direction == 1 ? "P" : "N"; break;
-            case kCellCentreX: text = FormatFixed(step.centreX); break;
-            case kCellCentreY: text = FormatFixed(step.centreY); break;
-            case kCellTargetX: text = FormatFixed(step.targetX); break;
-            case kCellTargetY: text = FormatFixed(step.targetY); break;
-            default: break;
+            case kCellKind:
+                text = StepKindName(kind);
+                break;
+            case kCellRunCount:
+                text = std::to_string(step.runCount);
+                break;
+            case kCellAxis1:
+                text = AxisText(step.axis1);
+                break;
+            case kCellAxis2:
+                text = AxisText(step.axis2);
+                break;
+            case kCellAxis3:
+                text = AxisText(step.axis3);
+                break;
+            case kCellDistance1:
+                text = FormatFixed(step.distance1);
+                break;
+            case kCellDistance2:
+                text = FormatFixed(step.distance2);
+                break;
+            case kCellDistance3:
+                text = FormatFixed(step.distance3);
+                break;
+            case kCellState:
+                text = step.state == 0 ? "A" : "R";
+                break;
+            case kCellWait:
+                text = std::to_string(step.waitTime);
+                break;
+            case kCellWorkState:
+                text = step.workState == 1 ? "O" : "C";
+                break;
+            case kCellDir:
+                text = step.direction == 1 ? "P" : "N";
+                break;
+            case kCellCentreX:
+                text = FormatFixed(step.centreX);
+                break;
+            case kCellCentreY:
+                text = FormatFixed(step.centreY);
+                break;
+            case kCellTargetX:
+                text = FormatFixed(step.targetX);
+                break;
+            case kCellTargetY:
+                text = FormatFixed(step.targetY);
+                break;
+            default:
+                break;
         }
         cells[static_cast<std::size_t>(cell)] = text;
     }
@@ -154,22 +187,53 @@ int ReadStepCells(const std::vector<std::string>& cells, PlanStep& step, std::st
     for (int cell : StepCells(kind)) {
         const std::string& text = Cell(cells, cell);
         switch (cell) {
-            case kCellRunCount: step.runCount = AtoI(text); break;
-            case kCellAxis1: ReadAxis(cells, cell, step.axis1, problem); break;
-            case kCellAxis2: ReadAxis(cells, cell, step.axis2, problem); break;
-            case kCellAxis3: ReadAxis(cells, cell, step.axis3, problem); break;
-            case kCellDistance1: step.distance1 = CellFloat(text); break;
-            case kCellDistance2: step.distance2 = CellFloat(text); break;
-            case kCellDistance3: step.distance3 = CellFloat(text); break;
-            case kCellState: ReadLetter(cells, cell, "A", "R", step.state, problem); break;
-            case kCellWait: step.waitTime = AtoI(text); break;
-            case kCellWorkState: ReadLetter(cells, cell, "C", "O", step.workState, problem); break;
-            case kCellDir: ReadLetter(cells, cell, "N", "P", step.direction, problem); break;
-            case kCellCentreX: step.centreX = CellFloat(text); break;
-            case kCellCentreY: step.centreY = CellFloat(text); break;
-            case kCellTargetX: step.targetX = CellFloat(text); break;
-            case kCellTargetY: step.targetY = CellFloat(text); break;
-            default: break;
+            case kCellRunCount:
+                step.runCount = AtoI(text);
+                break;
+            case kCellAxis1:
+                ReadAxis(cells, cell, step.axis1, problem);
+                break;
+            case kCellAxis2:
+                ReadAxis(cells, cell, step.axis2, problem);
+                break;
+            case kCellAxis3:
+                ReadAxis(cells, cell, step.axis3, problem);
+                break;
+            case kCellDistance1:
+                step.distance1 = CellFloat(text);
+                break;
+            case kCellDistance2:
+                step.distance2 = CellFloat(text);
+                break;
+            case kCellDistance3:
+                step.distance3 = CellFloat(text);
+                break;
+            case kCellState:
+                ReadLetter(cells, cell, "A", "R", step.state, problem);
+                break;
+            case kCellWait:
+                step.waitTime = AtoI(text);
+                break;
+            case kCellWorkState:
+                ReadLetter(cells, cell, "C", "O", step.workState, problem);
+                break;
+            case kCellDir:
+                ReadLetter(cells, cell, "N", "P", step.direction, problem);
+                break;
+            case kCellCentreX:
+                step.centreX = CellFloat(text);
+                break;
+            case kCellCentreY:
+                step.centreY = CellFloat(text);
+                break;
+            case kCellTargetX:
+                step.targetX = CellFloat(text);
+                break;
+            case kCellTargetY:
+                step.targetY = CellFloat(text);
+                break;
+            default:
+                break;
         }
     }
     return kind;

@@ -193,7 +193,8 @@ void CProRunPlan::WriteRow(int row) {
     std::vector<std::string> cells = RowCells(row);
     WriteStepCells(m_nKind, m_step, cells);
     for (int c = 0; c < kPlanCells; ++c) {
-        m_pGrid->SetTextMatrix(row, c + 1, QString::fromStdString(cells[static_cast<std::size_t>(c)]));
+        m_pGrid->SetTextMatrix(row, c + 1,
+                               QString::fromStdString(cells[static_cast<std::size_t>(c)]));
     }
 }
 
@@ -252,7 +253,8 @@ void CProRunPlan::OnImport() {
     if (IsRunning()) return;
     QString path = QFileDialog::getOpenFileName(this, QString(), QString(), kPlanFilter);
     if (path.isEmpty()) return;
-    if (!QFileInfo::exists(path) && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pla");
+    if (!QFileInfo::exists(path) && QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pla");
     ImportFile(path);
 }
 
@@ -340,8 +342,9 @@ void CProRunPlan::OnRun() {
     m_stop.Clear();
     m_bRunning = true;
     SetRunning(true);
-    m_runThread = std::thread(
-        [this, rows = std::move(rows), total = m_nTotal]() mutable { RunMain(std::move(rows), total); });
+    m_runThread = std::thread([this, rows = std::move(rows), total = m_nTotal]() mutable {
+        RunMain(std::move(rows), total);
+    });
 }
 
 void CProRunPlan::RunMain(std::vector<std::vector<std::string>> rows, int total) {

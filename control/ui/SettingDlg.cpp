@@ -24,10 +24,9 @@ CSettingDlg::CSettingDlg(CKORVAKT3002Ctrl* control, QWidget* parent)
     setModal(true);
 
     const std::string language = m_pControl != nullptr ? m_pControl->GetLangenge() : std::string();
-    const std::array<QString, kPages> titles = {BaseTitle(language),
-                                                QStringLiteral("Position Parameters"),
-                                                QStringLiteral("Run Parameters"),
-                                                QStringLiteral("RunPlan")};
+    const std::array<QString, kPages> titles = {
+        BaseTitle(language), QStringLiteral("Position Parameters"),
+        QStringLiteral("Run Parameters"), QStringLiteral("RunPlan")};
     for (int i = 0; i < kPages; ++i) {
         auto* holder = new QWidget;
         auto* layout = new QVBoxLayout(holder);

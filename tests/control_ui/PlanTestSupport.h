@@ -27,8 +27,8 @@ class RecordingMotion : public korva::ui::PlanMotion {
   public:
     std::function<bool(const Call& call, std::size_t index)> answer;
 
-    bool GoInterpolationArc(std::int16_t a1, std::int16_t a2, float tx, float ty, float cx, float cy,
-                            std::int16_t dir) override {
+    bool GoInterpolationArc(std::int16_t a1, std::int16_t a2, float tx, float ty, float cx,
+                            float cy, std::int16_t dir) override {
         return Record("GoInterpolationArc", {double(a1), double(a2), tx, ty, cx, cy, double(dir)});
     }
     bool GoInterpolationline2(std::int16_t a1, std::int16_t a2, float x, float y) override {

@@ -119,13 +119,14 @@ TEST(PlanSteps, KindsWriteTheirOwnCellsOnly) {
         {korva::ui::kKindArc,
          {"GoArc", "7", "Y", "Z", "", "", "", "", "", "20", "", "P", "1.500000", "2.000000",
           "3.000000", "4.000000"}},
-        {korva::ui::kKindHome, {"GoHome", "", "Y", "", "", "", "", "", "", "", "", "", "", "", "", ""}},
+        {korva::ui::kKindHome,
+         {"GoHome", "", "Y", "", "", "", "", "", "", "", "", "", "", "", "", ""}},
         {korva::ui::kKindLine2,
          {"Goline2", "7", "Y", "Z", "", "10.000000", "-1.500000", "", "", "20", "", "", "", "", "",
           ""}},
         {korva::ui::kKindLine3,
-         {"Goline3", "7", "Y", "Z", "T", "10.000000", "-1.500000", "0.250000", "", "20", "", "",
-          "", "", "", ""}},
+         {"Goline3", "7", "Y", "Z", "T", "10.000000", "-1.500000", "0.250000", "", "20", "", "", "",
+          "", "", ""}},
         {korva::ui::kKindOrigin,
          {"GoOrigion", "", "Y", "", "", "", "", "", "", "", "", "", "", "", "", ""}},
         {korva::ui::kKindPosition,
@@ -313,9 +314,11 @@ TEST_F(PlanEditor, AFailedMotionEndsTheRunAndGivesTheEditingButtonsBack) {
     ASSERT_TRUE(WaitEnded());
     std::vector<std::string> names;
     for (const Call& c : motion.Calls()) names.push_back(c.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"GoPosition", "GoPosition", "GoInterpolationline2"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"GoPosition", "GoPosition", "GoInterpolationline2"}));
     ExpectEditingState();
-    EXPECT_TRUE(editor->Status()->text().contains("Step 2")) << editor->Status()->text().toStdString();
+    EXPECT_TRUE(editor->Status()->text().contains("Step 2"))
+        << editor->Status()->text().toStdString();
     EXPECT_LT(editor->Progress()->value(), 10000);
 }
 
@@ -360,7 +363,8 @@ TEST_F(PlanEditor, InsertGoesBelowTheCurrentRowAndDeleteTakesTheLastRow) {
     List(4, 313)->setCurrentIndex(3);  // Z
     editor->Button(CProRunPlan::IDC_INSERT)->click();
     EXPECT_EQ(Column(0), QStringList({"1", "2", "3", "4", "5", "6"}));
-    EXPECT_EQ(Column(1), QStringList({"GoHome", "GoHome", "GoOrigion", "GoHome", "GoHome", "GoHome"}));
+    EXPECT_EQ(Column(1),
+              QStringList({"GoHome", "GoHome", "GoOrigion", "GoHome", "GoHome", "GoHome"}));
     EXPECT_EQ(Column(3), QStringList({"X", "Y", "Z", "Z", "T", "X"}));
 
     // Delete removes the last step, whichever row is current.

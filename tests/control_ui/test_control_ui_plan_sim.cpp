@@ -166,7 +166,8 @@ TEST_F(PlanOnSimulator, ARefusedMotionEndsTheRun) {
     editor.Button(CProRunPlan::IDC_INSERT)->click();
     ASSERT_TRUE(ctl.GoPosition(1, 1, 0, 1, 3.0f));  // Y away from home
     ASSERT_TRUE(RunAndWait(&editor, "1"));
-    EXPECT_TRUE(editor.Status()->text().contains("Step 1")) << editor.Status()->text().toStdString();
+    EXPECT_TRUE(editor.Status()->text().contains("Step 1"))
+        << editor.Status()->text().toStdString();
     EXPECT_LT(editor.Progress()->value(), 10000);
     EXPECT_NEAR(sim->engine().Position(1, 0), 0, 1e-3);
     EXPECT_NEAR(sim->engine().Position(1, 1), 3, 1e-3);  // the home step never ran

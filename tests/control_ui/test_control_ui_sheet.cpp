@@ -146,15 +146,14 @@ TEST_F(Sheet, ReloadShowsTheControllersValuesAndAxisRadiosShowTheCache) {
     // The position changes only through Reload.
     CParamPage* run = Page(2);
     run->ReloadButton()->click();
-    EXPECT_EQ(Fields(run, kRunIds),
-              (std::map<int, QString>{{237, "10"},
-                                      {239, "1"},
-                                      {241, "50"},
-                                      {243, "50"},
-                                      {245, "5"},
-                                      {247, "0.5"},
-                                      {249, "mm"},
-                                      {251, "0"}}));
+    EXPECT_EQ(Fields(run, kRunIds), (std::map<int, QString>{{237, "10"},
+                                                            {239, "1"},
+                                                            {241, "50"},
+                                                            {243, "50"},
+                                                            {245, "5"},
+                                                            {247, "0.5"},
+                                                            {249, "mm"},
+                                                            {251, "0"}}));
     ctl.SetchroMode(true);
     ASSERT_TRUE(ctl.GoPosition(0, 1, 0, 1, 2.5f));
     run->AxisRadio(0)->click();
@@ -262,7 +261,7 @@ TEST_F(Sheet, AFieldThatIsNoNumberStopsTheWrite) {
     Type(base, 214, "eight");
     base->UpdateButton()->click();
     EXPECT_EQ(messages, QStringList{"Please enter an integer between -2147483648 and 2147483647."});
-    EXPECT_EQ(Text(base, 214), "eight");  // kept for correction
+    EXPECT_EQ(Text(base, 214), "eight");     // kept for correction
     EXPECT_FLOAT_EQ(ctl.GetPitch(0), 5.0f);  // nothing was written
 }
 
@@ -328,9 +327,8 @@ TEST_F(Sheet, Screenshot) {
     base->SelectAxis(1);
     base->ReloadButton()->click();
     plantest::WaitFor([] { return false; }, 100);
-    ASSERT_TRUE(sheet->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(
-                                       "control-parameter-sheet.png"),
-                                   "PNG"));
+    ASSERT_TRUE(sheet->grab().save(
+        QDir(QString::fromLocal8Bit(dir)).filePath("control-parameter-sheet.png"), "PNG"));
 }
 
 }  // namespace
