@@ -60,7 +60,7 @@ class PlanOnSimulator : public ::testing::Test {
         e->RunModeList()->setCurrentIndex(kind);
         e->OnRunModeChanged(kind);
     }
-    // Y to 5 absolute; X and Z on a line to (3, -2); X 1.5 further.
+    // Y to 5 absolute; X and Z on a line by (3, -2); X 1.5 further.
     static void ComposeThreeSteps(CProRunPlan* e) {
         const int pos = korva::ui::kKindPosition;
         Choose(e, pos);
@@ -122,7 +122,7 @@ TEST_F(PlanOnSimulator, AThreeStepPlanEndsWhereItShouldAndRunsTheSameAfterExport
         ASSERT_TRUE(RunAndWait(editor, "2"));
         EXPECT_EQ(editor->Progress()->value(), 10000);
         EXPECT_TRUE(editor->Status()->text().isEmpty()) << editor->Status()->text().toStdString();
-        ExpectAt(4.5, 5, -2);
+        ExpectAt(9, 5, -4);  // two passes: the line and the last step move on
         ASSERT_TRUE(editor->ExportFile(file));
         composed = Cells(editor);
         if (const char* shots = getenv("KORVA_SCREENSHOT_DIR"); shots != nullptr && *shots) {
@@ -147,7 +147,7 @@ TEST_F(PlanOnSimulator, AThreeStepPlanEndsWhereItShouldAndRunsTheSameAfterExport
     EXPECT_EQ(Cells(&imported), composed);
     EXPECT_EQ(imported.TotalEdit()->text(), "2");
     ASSERT_TRUE(RunAndWait(&imported, "2"));
-    ExpectAt(4.5, 5, -2);
+    ExpectAt(9, 5, -4);  // two passes: the line and the last step move on
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
