@@ -314,8 +314,11 @@ bool CPlanRunDlg::CheckFields(int kind) {
                 break;
             }
             case FieldType::kSpeed: {
-                float value = 0;
-                if (!ReadFloatField(Edit(f.id), value)) return false;
+                float number = 0;
+                if (!ReadFloatField(Edit(f.id), number)) return false;
+                // The range is checked on the text's own value: as a float
+                // 100000001 would round to the limit and pass.
+                const double value = Edit(f.id)->text().trimmed().toDouble();
                 if (value < 0 || value > kSpeedMax) {
                     ShowMessage(this,
                                 QStringLiteral("Please enter a number between 0 and 100000000."),

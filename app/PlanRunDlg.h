@@ -50,7 +50,7 @@ class CPlanRunDlg : public QWidget {
     static constexpr int IDC_RUN = 1086;
     static constexpr int IDC_STOP = 1085;
     static constexpr int kGridColumns = 19;
-    static constexpr float kSpeedMax = 100000000.0f;
+    static constexpr double kSpeedMax = 100000000.0;
     // The header used when the language file offers none with 19 columns.
     static QString DefaultGridFormat();
     // The kind radios, in kind order (GoArc .. GoOpticsHome).
