@@ -63,7 +63,7 @@ const std::vector<CPlanRunDlg::FieldDef>& CPlanRunDlg::FieldsOf(int kind) {
          {1070, "Target Y", F::kFloat, kCellTargetY + 1},
          {1072, "Centre X", F::kFloat, kCellCentreX + 1},
          {1071, "Centre Y", F::kFloat, kCellCentreY + 1},
-         {1068, "Wait time (ms)", F::kInt, kCellWait + 1},
+         {1068, "Wait (ms)", F::kInt, kCellWait + 1},
          {1177, "Unit", F::kUnit, kCellUnit + 1},
          {1020, "Speed", F::kSpeed, kCellSpeed + 1}},
         // Goline3
@@ -74,7 +74,7 @@ const std::vector<CPlanRunDlg::FieldDef>& CPlanRunDlg::FieldsOf(int kind) {
          {1073, "Distance 1", F::kFloat, kCellDistance1 + 1},
          {1074, "Distance 2", F::kFloat, kCellDistance2 + 1},
          {1075, "Distance 3", F::kFloat, kCellDistance3 + 1},
-         {1145, "Wait time (ms)", F::kInt, kCellWait + 1},
+         {1145, "Wait (ms)", F::kInt, kCellWait + 1},
          {1179, "Unit", F::kUnit, kCellUnit + 1},
          {1021, "Speed", F::kSpeed, kCellSpeed + 1}},
         // GoHome
@@ -85,7 +85,7 @@ const std::vector<CPlanRunDlg::FieldDef>& CPlanRunDlg::FieldsOf(int kind) {
          {1117, "Axis 2", F::kAxis, kCellAxis2 + 1},
          {1120, "Distance 1", F::kFloat, kCellDistance1 + 1},
          {1121, "Distance 2", F::kFloat, kCellDistance2 + 1},
-         {1125, "Wait time (ms)", F::kInt, kCellWait + 1},
+         {1125, "Wait (ms)", F::kInt, kCellWait + 1},
          {1175, "Unit", F::kUnit, kCellUnit + 1},
          {1023, "Speed", F::kSpeed, kCellSpeed + 1}},
         // GoPosition
@@ -93,9 +93,9 @@ const std::vector<CPlanRunDlg::FieldDef>& CPlanRunDlg::FieldsOf(int kind) {
          {1157, "Axis", F::kAxis, kCellAxis1 + 1},
          {1165, "Distance", F::kFloat, kCellDistance1 + 1},
          {1077, "State (A/R)", F::kState, kCellState + 1},
-         {1078, "Work state (C/O)", F::kWork, kCellWorkState + 1},
+         {1078, "Work (C/O)", F::kWork, kCellWorkState + 1},
          {1163, "Direction", F::kDir, kCellDir + 1},
-         {1161, "Wait time (ms)", F::kInt, kCellWait + 1},
+         {1161, "Wait (ms)", F::kInt, kCellWait + 1},
          {1181, "Unit", F::kUnit, kCellUnit + 1},
          {1024, "Speed", F::kSpeed, kCellSpeed + 1}},
         // GoOrigion
@@ -142,18 +142,20 @@ void CPlanRunDlg::Init(TextLookup texts, plan::CompletionTiming timing) {
 }
 
 void CPlanRunDlg::CreateControls() {
-    m_pGrid = MakeControl<korva::CGridWidget>(this, IDC_GRID, QRect(10, 10, 740, 160));
+    m_pGrid = MakeControl<korva::CGridWidget>(this, IDC_GRID, QRect(10, 10, 750, 128));
     connect(m_pGrid, &korva::CGridWidget::cellClicked, this,
             [this](int row, int) { OnGridClick(row); });
 
     m_pKinds = new QButtonGroup(this);
-    MakeKindBox(plan::kKindArc, QRect(10, 176, 740, 122), 8);
-    MakeKindBox(plan::kKindLine3, QRect(10, 302, 740, 122), 8);
-    MakeKindBox(plan::kKindLine2, QRect(10, 428, 740, 74), 8);
-    MakeKindBox(plan::kKindPosition, QRect(10, 506, 740, 122), 8);
-    MakeKindBox(plan::kKindHome, QRect(10, 632, 250, 68), 2);
-    MakeKindBox(plan::kKindOrigin, QRect(264, 632, 240, 68), 2);
-    MakeKindBox(plan::kKindOpticsHome, QRect(508, 632, 242, 68), 2);
+    // One box per kind, up to ten fields to a row; the layout keeps the panel
+    // inside the view at the frame's fixed size.
+    MakeKindBox(plan::kKindArc, QRect(10, 142, 750, 114), 10);
+    MakeKindBox(plan::kKindLine3, QRect(10, 260, 750, 68), 10);
+    MakeKindBox(plan::kKindLine2, QRect(10, 332, 750, 68), 10);
+    MakeKindBox(plan::kKindPosition, QRect(10, 404, 750, 68), 10);
+    MakeKindBox(plan::kKindHome, QRect(10, 476, 248, 68), 3);
+    MakeKindBox(plan::kKindOrigin, QRect(262, 476, 246, 68), 3);
+    MakeKindBox(plan::kKindOpticsHome, QRect(512, 476, 248, 68), 3);
     connect(m_pKinds, &QButtonGroup::idClicked, this, [this](int kind) { SelectKind(kind); });
 
     struct ButtonDef {
@@ -170,26 +172,26 @@ void CPlanRunDlg::CreateControls() {
                                  {IDC_STOP, "Stop", &CPlanRunDlg::OnStop}};
     int y = 10;
     for (const ButtonDef& b : buttons) {
-        auto* button = MakeControl<QPushButton>(this, b.id, QRect(760, y, 130, 28),
+        auto* button = MakeControl<QPushButton>(this, b.id, QRect(768, y, 122, 26),
                                                 QString::fromLatin1(b.text));
         button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, b.handler);
-        y += 31;
+        y += 30;
     }
 
     auto labelled = [this](int id, const char* label, int top, bool readOnly, const QString& text) {
-        MakeControl<QLabel>(this, id + 1000, QRect(760, top, 130, 18), QString::fromLatin1(label));
-        auto* edit = MakeControl<QLineEdit>(this, id, QRect(760, top + 18, 130, 26), text);
+        MakeControl<QLabel>(this, id + 1000, QRect(768, top, 122, 18), QString::fromLatin1(label));
+        auto* edit = MakeControl<QLineEdit>(this, id, QRect(768, top + 18, 122, 24), text);
         edit->setReadOnly(readOnly);
         return edit;
     };
-    labelled(IDC_TOTAL, "Total counts", 236, false, QStringLiteral("1"));
-    labelled(IDC_REPETITION, "Current pass", 284, true, QString());
+    labelled(IDC_TOTAL, "Total counts", 222, false, QStringLiteral("1"));
+    labelled(IDC_REPETITION, "Current pass", 268, true, QString());
     const char* const positions[] = {"X position", "Y position", "Z position", "T position"};
     for (int a = 0; a < plan::kPlanAxes; ++a) {
-        labelled(IDC_POSITION_X + 2 * a, positions[a], 336 + a * 44, true, QStringLiteral("0"));
+        labelled(IDC_POSITION_X + 2 * a, positions[a], 318 + a * 44, true, QStringLiteral("0"));
     }
-    m_pStatus = MakeControl<QLabel>(this, 0, QRect(760, 516, 130, 180));
+    m_pStatus = MakeControl<QLabel>(this, 0, QRect(768, 500, 122, 120));
     m_pStatus->setWordWrap(true);
     m_pStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
@@ -200,19 +202,20 @@ void CPlanRunDlg::MakeKindBox(int kind, const QRect& box, int columns) {
     frame->setGeometry(box);
     frame->lower();
     auto* radio = MakeControl<QRadioButton>(this, kKindRadios[static_cast<std::size_t>(kind)],
-                                            QRect(box.x() + 8, box.y() + 3, 200, 20),
+                                            QRect(box.x() + 6, box.y() + 2, 200, 20),
                                             QString::fromLatin1(plan::PanelKindName(kind)));
     m_pKinds->addButton(radio, kind);
     m_pKindRadio[static_cast<std::size_t>(kind)] = radio;
     const std::vector<FieldDef>& fields = FieldsOf(kind);
+    const int step = (box.width() - 8) / columns;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const FieldDef& f = fields[i];
-        const int x = box.x() + 10 + static_cast<int>(i) % columns * 90;
-        const int y = box.y() + 24 + static_cast<int>(i) / columns * 48;
-        auto* label = MakeControl<QLabel>(this, f.id + 1000, QRect(x, y, 88, 18),
+        const int x = box.x() + 4 + static_cast<int>(i) % columns * step;
+        const int y = box.y() + 22 + static_cast<int>(i) / columns * 46;
+        auto* label = MakeControl<QLabel>(this, f.id + 1000, QRect(x, y, step - 2, 16),
                                           QString::fromLatin1(f.label));
         label->setToolTip(label->text());
-        const QRect r(x, y + 18, 84, 26);
+        const QRect r(x, y + 16, 71, 24);
         switch (f.type) {
             case FieldType::kInt:
                 MakeControl<QLineEdit>(
