@@ -29,7 +29,10 @@ const char kUsage[] =
     "  --fault error:N:C    answer the next N commands with E0C (C 0..7)\n"
     "  --fault garbage:N    start the next N replies with garbage bytes\n"
     "  --hangup-after S     close the device after S seconds (host sees a hang-up)\n"
-    "  --help, --version\n";
+    "  --help, --version\n"
+    "\n"
+    "Environment:\n"
+    "  KORVA_TRACE          set: trace the commands, replies and plan stops to stderr\n";
 
 template <typename T>
 bool ParseNumber(std::string_view text, T* out) {

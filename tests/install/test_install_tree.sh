@@ -127,7 +127,7 @@ check_help() {  # program, then the environment variables its help must name
   grep -q -- "$version" <<< "$out" || fail "$program --version prints '$out'"
 }
 check_help kt300ctl KORVA_COM KORVA_FTD2XX KORVA_SIM_USB KORVA_TRACE
-check_help kt300sim
+check_help kt300sim KORVA_TRACE
 if [ "$gui" = 1 ]; then
   check_help UsbFifo KORVA_FTD2XX KORVA_SIM_USB KORVA_TRACE
   check_help stagedesk
