@@ -38,8 +38,15 @@ int RunStagedesk(int argc, char** argv) {
         QStringLiteral("With the simulator: open the device, move an axis, write a PNG of every "
                        "tab into <dir> and quit."),
         QStringLiteral("dir"));
+    // Handled before the program starts (main.cpp); listed here for --help.
+    QCommandLineOption dxfPath(
+        QStringLiteral("dxf-path"),
+        QStringLiteral("Load, import and order a DXF drawing without a window or a device, print "
+                       "the calls a run would make, one per line, and quit."),
+        QStringLiteral("drawing"));
     parser.addOption(simulate);
     parser.addOption(screenshots);
+    parser.addOption(dxfPath);
     parser.process(app);
 
     UserMessageBridge userMessages;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <limits>
-#include <set>
 #include <utility>
 
 namespace stagedesk::dxf {
@@ -63,151 +62,192 @@ Ordering OrderStraightforward(const std::vector<Endpoints>& elements) {
 
 namespace {
 
-// The distinct end points, each with the elements (keyed by their position in
-// the working array) that end there, in a k-d tree whose nodes count the
-// points that still have elements.
-class PointIndex {
+// Every end of every element (one for an element whose ends coincide) in a
+// k-d tree. Each node knows the lowest working-array position among the
+// elements still in it, so a search skips what is too far and, at an equal
+// distance, what stands later: duplicates and shared ends cost no more than
+// other points. Each end carries its element's position (kNone once placed),
+// so a search reads only the tree; a swap refreshes the ends of the element
+// that moved and the nodes above them.
+class EndIndex {
   public:
-    using Key = std::pair<std::size_t, std::uint32_t>;  // position, element
+    static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-    explicit PointIndex(const std::vector<Endpoints>& elements) {
-        std::vector<std::pair<std::pair<double, double>, std::uint32_t>> ends;
-        ends.reserve(elements.size() * 2);
+    // Positions start as the element indexes.
+    explicit EndIndex(const std::vector<Endpoints>& elements)
+        : m_endOf(elements.size() * 2, kNone) {
+        m_ends.reserve(elements.size() * 2);
         for (std::size_t i = 0; i < elements.size(); ++i) {
             const auto id = static_cast<std::uint32_t>(i);
-            ends.push_back({{elements[i].sx, elements[i].sy}, id});
-            if (!SamePoint(elements[i])) ends.push_back({{elements[i].ex, elements[i].ey}, id});
+            m_ends.push_back({elements[i].sx, elements[i].sy, id, id, -1});
+            if (!SamePoint(elements[i]))
+                m_ends.push_back({elements[i].ex, elements[i].ey, id, id, -1});
         }
-        std::sort(ends.begin(), ends.end());
-        m_pointsOf.resize(elements.size());
-        for (std::size_t k = 0; k < ends.size(); ++k) {
-            if (k == 0 || ends[k].first != ends[k - 1].first) {
-                m_points.push_back({ends[k].first.first, ends[k].first.second, {}, -1});
-            }
-            const auto p = static_cast<std::uint32_t>(m_points.size() - 1);
-            m_points[p].owners.insert({ends[k].second, ends[k].second});
-            auto& mine = m_pointsOf[ends[k].second];
-            if (mine.empty() || mine.back() != p) mine.push_back(p);
+        if (m_ends.empty()) return;
+        m_nodes.reserve(4 * m_ends.size() / kLeaf + 2);
+        double x0 = kInf, y0 = kInf, x1 = -kInf, y1 = -kInf;
+        for (const End& e : m_ends) {
+            x0 = std::min(x0, e.x);
+            x1 = std::max(x1, e.x);
+            y0 = std::min(y0, e.y);
+            y1 = std::max(y1, e.y);
         }
-        m_order.resize(m_points.size());
-        for (std::size_t i = 0; i < m_points.size(); ++i)
-            m_order[i] = static_cast<std::uint32_t>(i);
-        if (!m_points.empty()) Build(0, m_points.size(), -1, 0);
+        Build(0, m_ends.size(), -1, x0, y0, x1, y1);
+        for (std::size_t i = 0; i < m_ends.size(); ++i) {
+            const std::uint32_t id = m_ends[i].id;
+            m_endOf[2 * id + (m_endOf[2 * id] == kNone ? 0 : 1)] = static_cast<std::uint32_t>(i);
+        }
     }
 
-    // The element nearest to (x, y), the lowest position on a tie.
-    Key Nearest(double x, double y) const {
-        Key best{std::numeric_limits<std::size_t>::max(), 0};
-        double bestD = kInf;
-        if (!m_nodes.empty()) Search(0, x, y, &bestD, &best);
+    struct Best {
+        double d = kInf;
+        std::uint32_t pos = kNone;
+        std::uint32_t id = kNone;
+    };
+
+    // The element nearest to (x, y), the lowest position on a tie, with its
+    // position; id kNone when none is left.
+    Best Nearest(double x, double y) const {
+        Best best;
+        if (!m_nodes.empty()) Search(0, x, y, &best);
         return best;
     }
 
-    // The element moved from one position to another.
-    void Move(std::uint32_t id, std::size_t from, std::size_t to) {
-        for (std::uint32_t p : m_pointsOf[id]) {
-            m_points[p].owners.erase({from, id});
-            m_points[p].owners.insert({to, id});
+    // The element has been placed: its ends leave the tree.
+    void Remove(std::uint32_t id) {
+        for (int k = 0; k < 2; ++k) {
+            const std::uint32_t at = m_endOf[2 * id + k];
+            if (at == kNone) continue;
+            m_ends[at].pos = kNone;
+            int n = m_ends[at].leaf;
+            Node& leaf = m_nodes[n];
+            leaf.minPos = kNone;
+            for (std::uint32_t i = leaf.begin; i < leaf.end; ++i)
+                leaf.minPos = std::min(leaf.minPos, m_ends[i].pos);
+            for (n = leaf.parent; n >= 0; n = m_nodes[n].parent) {
+                Node& up = m_nodes[n];
+                up.minPos = std::min(m_nodes[up.left].minPos, m_nodes[up.right].minPos);
+            }
         }
     }
 
-    void Remove(std::uint32_t id, std::size_t at) {
-        for (std::uint32_t p : m_pointsOf[id]) {
-            Point& pt = m_points[p];
-            pt.owners.erase({at, id});
-            if (pt.owners.empty()) {
-                for (int n = pt.leaf; n >= 0; n = m_nodes[n].parent) --m_nodes[n].alive;
-            }
+    // The element moved to a later position. Only its ends learn it: a
+    // node's minimum may stay lower than the truth, which costs a visit now
+    // and then but never hides an element (it is refreshed at the next removal
+    // below it). The moved element stood anywhere; leaving its nodes alone
+    // spares a walk through cold memory at every step.
+    void MoveLater(std::uint32_t id, std::uint32_t pos) {
+        for (int k = 0; k < 2; ++k) {
+            const std::uint32_t at = m_endOf[2 * id + k];
+            if (at != kNone) m_ends[at].pos = pos;
         }
     }
 
   private:
-    struct Point {
+    struct End {
         double x, y;
-        std::set<Key> owners;
+        std::uint32_t id;
+        std::uint32_t pos;  // of its element; kNone once placed
         int leaf;
     };
     struct Node {
         double minX, minY, maxX, maxY;
         int left = -1, right = -1, parent = -1;
-        std::size_t begin = 0, end = 0;  // m_order range of a leaf
-        int alive = 0;
+        std::uint32_t begin = 0, end = 0;  // a leaf's ends
+        std::uint32_t minPos = kNone;      // no later than any below; kNone: nothing left
     };
-    static constexpr std::size_t kLeaf = 8;
+    static constexpr std::size_t kLeaf = 16;
 
-    int Build(std::size_t begin, std::size_t end, int parent, int depth) {
+    // The cell (cx0..cx1, cy0..cy1) holds the range; it decides the split, the
+    // nodes get the tight boxes of their ends, gathered from below.
+    int Build(std::size_t begin, std::size_t end, int parent, double cx0, double cy0, double cx1,
+              double cy1) {
         const int index = static_cast<int>(m_nodes.size());
         m_nodes.push_back(Node{});
         Node n;
         n.parent = parent;
-        n.minX = n.minY = kInf;
-        n.maxX = n.maxY = -kInf;
-        for (std::size_t i = begin; i < end; ++i) {
-            const Point& p = m_points[m_order[i]];
-            n.minX = std::min(n.minX, p.x);
-            n.maxX = std::max(n.maxX, p.x);
-            n.minY = std::min(n.minY, p.y);
-            n.maxY = std::max(n.maxY, p.y);
-        }
-        n.alive = static_cast<int>(end - begin);
         if (end - begin <= kLeaf) {
-            n.begin = begin;
-            n.end = end;
-            for (std::size_t i = begin; i < end; ++i) m_points[m_order[i]].leaf = index;
+            n.minX = n.minY = kInf;
+            n.maxX = n.maxY = -kInf;
+            n.begin = static_cast<std::uint32_t>(begin);
+            n.end = static_cast<std::uint32_t>(end);
+            for (std::size_t i = begin; i < end; ++i) {
+                n.minX = std::min(n.minX, m_ends[i].x);
+                n.maxX = std::max(n.maxX, m_ends[i].x);
+                n.minY = std::min(n.minY, m_ends[i].y);
+                n.maxY = std::max(n.maxY, m_ends[i].y);
+                n.minPos = std::min(n.minPos, m_ends[i].pos);
+                m_ends[i].leaf = index;
+            }
         } else {
-            // Split the wider side at the median.
-            const bool byX = (n.maxX - n.minX) >= (n.maxY - n.minY);
+            // Split the wider side of the cell at the median.
             const std::size_t mid = begin + (end - begin) / 2;
-            std::nth_element(m_order.begin() + begin, m_order.begin() + mid, m_order.begin() + end,
-                             [&](std::uint32_t a, std::uint32_t b) {
-                                 return byX ? m_points[a].x < m_points[b].x
-                                            : m_points[a].y < m_points[b].y;
-                             });
-            n.left = Build(begin, mid, index, depth + 1);
-            n.right = Build(mid, end, index, depth + 1);
+            const auto first = m_ends.begin() + static_cast<std::ptrdiff_t>(begin);
+            const auto middle = m_ends.begin() + static_cast<std::ptrdiff_t>(mid);
+            const auto last = m_ends.begin() + static_cast<std::ptrdiff_t>(end);
+            if (cx1 - cx0 >= cy1 - cy0) {
+                std::nth_element(first, middle, last,
+                                 [](const End& a, const End& b) { return a.x < b.x; });
+                const double at = middle->x;
+                n.left = Build(begin, mid, index, cx0, cy0, at, cy1);
+                n.right = Build(mid, end, index, at, cy0, cx1, cy1);
+            } else {
+                std::nth_element(first, middle, last,
+                                 [](const End& a, const End& b) { return a.y < b.y; });
+                const double at = middle->y;
+                n.left = Build(begin, mid, index, cx0, cy0, cx1, at);
+                n.right = Build(mid, end, index, cx0, at, cx1, cy1);
+            }
+            const Node& l = m_nodes[n.left];
+            const Node& r = m_nodes[n.right];
+            n.minX = std::min(l.minX, r.minX);
+            n.minY = std::min(l.minY, r.minY);
+            n.maxX = std::max(l.maxX, r.maxX);
+            n.maxY = std::max(l.maxY, r.maxY);
+            n.minPos = std::min(l.minPos, r.minPos);
         }
         m_nodes[index] = n;
         return index;
     }
 
-    // No point in the box is nearer than this (exactly: the same roundings
-    // as Distance2, and they only grow with the true distance).
+    // No end in the box is nearer than this (exactly: the same roundings as
+    // Distance2, and they only grow with the true distance).
     static double LowerBound(const Node& n, double x, double y) {
         const double dx = std::max({0.0, n.minX - x, x - n.maxX});
         const double dy = std::max({0.0, n.minY - y, y - n.maxY});
         return dx * dx + dy * dy;
     }
 
-    void Search(int index, double x, double y, double* bestD, Key* best) const {
+    // Whether a node may hold something better than the best so far.
+    static bool MayImprove(const Node& n, double lb, const Best& best) {
+        if (n.minPos == kNone || lb > best.d) return false;
+        return lb < best.d || n.minPos < best.pos;
+    }
+
+    void Search(int index, double x, double y, Best* best) const {
         const Node& n = m_nodes[index];
-        if (n.alive == 0 || LowerBound(n, x, y) > *bestD) return;
         if (n.left < 0) {
-            for (std::size_t i = n.begin; i < n.end; ++i) {
-                const Point& p = m_points[m_order[i]];
-                if (p.owners.empty()) continue;
-                const double d = Distance2(x, y, p.x, p.y);
-                const Key& k = *p.owners.begin();
-                if (d < *bestD || (d == *bestD && k < *best)) {
-                    *bestD = d;
-                    *best = k;
-                }
+            for (std::uint32_t i = n.begin; i < n.end; ++i) {
+                const End& e = m_ends[i];
+                if (e.pos == kNone) continue;
+                const double d = Distance2(x, y, e.x, e.y);
+                if (d < best->d || (d == best->d && e.pos < best->pos)) *best = {d, e.pos, e.id};
             }
             return;
         }
-        const double dl = LowerBound(m_nodes[n.left], x, y);
-        const double dr = LowerBound(m_nodes[n.right], x, y);
-        if (dl <= dr) {
-            Search(n.left, x, y, bestD, best);
-            Search(n.right, x, y, bestD, best);
-        } else {
-            Search(n.right, x, y, bestD, best);
-            Search(n.left, x, y, bestD, best);
-        }
+        const Node& l = m_nodes[n.left];
+        const Node& r = m_nodes[n.right];
+        const double dl = LowerBound(l, x, y);
+        const double dr = LowerBound(r, x, y);
+        const bool leftFirst = dl < dr || (dl == dr && l.minPos <= r.minPos);
+        const int first = leftFirst ? n.left : n.right, second = leftFirst ? n.right : n.left;
+        const double d1 = leftFirst ? dl : dr, d2 = leftFirst ? dr : dl;
+        if (MayImprove(m_nodes[first], d1, *best)) Search(first, x, y, best);
+        if (MayImprove(m_nodes[second], d2, *best)) Search(second, x, y, best);
     }
 
-    std::vector<Point> m_points;
-    std::vector<std::vector<std::uint32_t>> m_pointsOf;  // per element: its points (1 or 2)
-    std::vector<std::uint32_t> m_order;                  // points in tree order
+    std::vector<End> m_ends;
+    std::vector<std::uint32_t> m_endOf;  // per element: its ends in m_ends (kNone: none)
     std::vector<Node> m_nodes;
 };
 
@@ -215,13 +255,11 @@ class PointIndex {
 
 Ordering OrderNearest(const std::vector<Endpoints>& elements) {
     const std::size_t n = elements.size();
-    PointIndex index(elements);
+    // The working array: which element stands where (the index keeps each
+    // element's position with its ends).
     std::vector<std::uint32_t> idAt(n);
-    std::vector<std::size_t> posOf(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        idAt[i] = static_cast<std::uint32_t>(i);
-        posOf[i] = i;
-    }
+    for (std::size_t i = 0; i < n; ++i) idAt[i] = static_cast<std::uint32_t>(i);
+    EndIndex index(elements);
     // The current point of every step so far: an element's turns at earlier
     // steps matter only when its ends are equally far at the step it is
     // chosen, and are then replayed from here.
@@ -233,7 +271,8 @@ Ordering OrderNearest(const std::vector<Endpoints>& elements) {
     double cx = 0, cy = 0;
     for (std::size_t i = 0; i < n; ++i) {
         history.push_back({cx, cy});
-        const std::uint32_t id = index.Nearest(cx, cy).second;
+        const EndIndex::Best nearest = index.Nearest(cx, cy);
+        const std::uint32_t id = nearest.id;
         const Endpoints& e = elements[id];
         bool reversed = false;
         if (!SamePoint(e)) {
@@ -256,16 +295,12 @@ Ordering OrderNearest(const std::vector<Endpoints>& elements) {
             if (ties % 2 == 1) reversed = !reversed;
         }
         // Swap into position i: the element that stood there takes its place.
-        const std::size_t at = posOf[id];
+        const std::uint32_t at = nearest.pos;
         const std::uint32_t displaced = idAt[i];
-        index.Remove(id, at);
-        if (displaced != id) {
-            index.Move(displaced, i, at);
-            idAt[at] = displaced;
-            posOf[displaced] = at;
-        }
+        idAt[at] = displaced;
         idAt[i] = id;
-        posOf[id] = i;
+        index.Remove(id);
+        if (displaced != id) index.MoveLater(displaced, at);
         out.order.push_back(id);
         out.reversed.push_back(reversed);
         cx = reversed ? e.sx : e.ex;

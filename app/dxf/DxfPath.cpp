@@ -111,23 +111,32 @@ DrwReceiver Importer::Receiver() {
     return DrwReceiver{this, nullptr, &CopyData};
 }
 
-std::vector<PathElement> OrderPath(std::vector<PathElement> elements, bool straightforward) {
+namespace {
+
+Ordering OrderOf(const std::vector<PathElement>& elements, bool straightforward) {
     std::vector<Endpoints> ends;
     ends.reserve(elements.size());
     for (const PathElement& e : elements) ends.push_back({e.startX, e.startY, e.endX, e.endY});
-    const Ordering o = straightforward ? OrderStraightforward(ends) : OrderNearest(ends);
+    return straightforward ? OrderStraightforward(ends) : OrderNearest(ends);
+}
+
+// Run the other way round: an arc turns the other way too.
+void TurnRound(PathElement& e) {
+    std::swap(e.startX, e.endX);
+    std::swap(e.startY, e.endY);
+    e.reversed = true;
+    if (e.kind == kArc) e.direction = kClockwise;
+}
+
+}  // namespace
+
+std::vector<PathElement> OrderPath(std::vector<PathElement> elements, bool straightforward) {
+    const Ordering o = OrderOf(elements, straightforward);
     std::vector<PathElement> ordered;
     ordered.reserve(elements.size());
     for (std::size_t i = 0; i < o.order.size(); ++i) {
-        PathElement e = std::move(elements[o.order[i]]);
-        if (o.reversed[i]) {
-            std::swap(e.startX, e.endX);
-            std::swap(e.startY, e.endY);
-            e.reversed = true;
-            // Run the other way round, an arc turns the other way.
-            if (e.kind == kArc) e.direction = kClockwise;
-        }
-        ordered.push_back(std::move(e));
+        ordered.push_back(std::move(elements[o.order[i]]));
+        if (o.reversed[i]) TurnRound(ordered.back());
     }
     return ordered;
 }
@@ -225,48 +234,70 @@ PathElement Segment(const DrwVertex& a, const DrwVertex& b, bool back) {
 
 }  // namespace
 
-std::vector<PathElement> ConnectPath(const std::vector<PathElement>& ordered) {
+namespace {
+
+std::size_t SegmentCount(const PathElement& e) {
+    const std::size_t n = e.vertices.size();
+    if (e.kind != kPolyline || n == 0) return 0;
+    return (e.further & DRW_POLYLINE_CLOSED) ? n : n - 1;
+}
+
+}  // namespace
+
+namespace {
+
+// Joins the elements in the given order (their own order without one), each
+// turned round where the ordering says so; moves them out of `elements`.
+std::vector<PathElement> Connect(std::vector<PathElement>& elements, const Ordering* o) {
+    auto elementAt = [&](std::size_t i) -> PathElement& {
+        return o ? elements[o->order[i]] : elements[i];
+    };
+    // Sized once: elements, a travel line in front of each at most, segments.
+    std::size_t size = 2 * elements.size();
+    for (const PathElement& e : elements) size += SegmentCount(e);
     std::vector<PathElement> out;
-    out.reserve(ordered.size() * 2);
+    out.reserve(size);
     Connector c(&out);
-    for (std::size_t i = 0; i < ordered.size(); ++i) {
-        const PathElement& e = ordered[i];
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        PathElement& e = elementAt(i);
+        if (o && o->reversed[i]) TurnRound(e);
         if (i == 0) {
             if (e.startX != 0 || e.startY != 0) c.Travel(e.startX, e.startY);
         } else if (std::fabs(e.startX - c.LastX()) > kGapTolerance ||
                    std::fabs(e.startY - c.LastY()) > kGapTolerance) {
             c.Travel(e.startX, e.startY);
         }
-        c.Add(e);
-        if (e.kind != kPolyline) continue;
-        c.ContinueAt(e.startX, e.startY);
-        const std::size_t n = e.vertices.size();
-        const bool closed = (e.further & DRW_POLYLINE_CLOSED) != 0;
-        std::vector<std::pair<std::size_t, std::size_t>> pairs;  // vertex a, vertex b
-        for (std::size_t k = 0; k + 1 < n; ++k) pairs.push_back({k, k + 1});
-        if (closed && n > 1) pairs.push_back({n - 1, 0});
-        if (e.reversed) {
-            for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) {
-                const DrwVertex& a = e.vertices[it->first];
-                const DrwVertex& b = e.vertices[it->second];
-                if (a.x == b.x && a.y == b.y) continue;  // nothing to move
-                c.Add(Segment(a, b, true));
-            }
-        } else {
-            for (const auto& [ia, ib] : pairs) {
-                const DrwVertex& a = e.vertices[ia];
-                const DrwVertex& b = e.vertices[ib];
-                if (a.x == b.x && a.y == b.y) continue;
-                c.Add(Segment(a, b, false));
-            }
+        const std::size_t segments = SegmentCount(e);
+        const double startX = e.startX, startY = e.startY, endX = e.endX, endY = e.endY;
+        const bool back = e.reversed;
+        const std::size_t at = out.size();
+        c.Add(std::move(e));
+        if (out[at].kind != kPolyline) continue;
+        c.ContinueAt(startX, startY);
+        // Segment k joins vertex k and the next one (the closing segment the
+        // last vertex and the first); turned round, they run from the last.
+        const std::size_t n = out[at].vertices.size();
+        for (std::size_t s = 0; s < segments; ++s) {
+            const std::size_t k = back ? segments - 1 - s : s;
+            const DrwVertex a = out[at].vertices[k];
+            const DrwVertex b = out[at].vertices[(k + 1) % n];
+            if (a.x == b.x && a.y == b.y) continue;  // nothing to move
+            c.Add(Segment(a, b, back));
         }
-        c.ContinueAt(e.endX, e.endY);
+        c.ContinueAt(endX, endY);
     }
     return out;
 }
 
+}  // namespace
+
+std::vector<PathElement> ConnectPath(std::vector<PathElement> ordered) {
+    return Connect(ordered, nullptr);
+}
+
 std::vector<PathElement> PreparePath(std::vector<PathElement> imported, bool straightforward) {
-    return ConnectPath(OrderPath(std::move(imported), straightforward));
+    const Ordering o = OrderOf(imported, straightforward);
+    return Connect(imported, &o);
 }
 
 std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {

@@ -72,7 +72,7 @@ constexpr double kGapTolerance = 0.0001;
 // right after it (lines, and arcs for bulges, the closing one included).
 // Moves are measured from where the previous move ends as the controller
 // receives it (single precision), so neither skipped gaps nor rounding add up.
-std::vector<PathElement> ConnectPath(const std::vector<PathElement>& ordered);
+std::vector<PathElement> ConnectPath(std::vector<PathElement> ordered);
 
 // Order and connect.
 std::vector<PathElement> PreparePath(std::vector<PathElement> imported,
