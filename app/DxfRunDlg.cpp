@@ -92,7 +92,8 @@ CDrawingArea::CDrawingArea(dxf::CCadIO& cad, QWidget* parent) : QFrame(parent), 
 
 void CDrawingArea::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (!m_cad.HasDrawing() || !m_cad.Paint(&p)) p.fillRect(rect(), Qt::black);
+    p.fillRect(rect(), Qt::black);
+    if (m_cad.HasDrawing()) m_cad.Paint(&p);
 }
 
 void CDrawingArea::mousePressEvent(QMouseEvent* event) {
