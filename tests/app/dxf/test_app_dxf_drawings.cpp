@@ -94,9 +94,10 @@ TEST_F(DxfDrawings, EachDrawingBecomesItsCalls) {
              "GoInterpolationline2(0, 1, -1.000000, 4.000000)",
              "GoInterpolationline2(0, 1, -1.000000, 0.000000)",
              "GoInterpolationline2(0, 1, -2.000000, 1.000000)",
-             // Drawn from below, the arc runs clockwise from (-5, 7) to (-7, 5)
-             // as seen from above; turned round, counter-clockwise would be
-             // its complement, so it is cut clockwise.
+             // Drawn from below, the arc is recorded counter-clockwise from
+             // (-5, 7) to (-7, 5) as seen from above; the ordering turns it
+             // round, so it is cut clockwise from (-7, 5) (counter-clockwise
+             // would cut its complement).
              "GoInterpolationArc(0, 1, 2.000000, 2.000000, 2.000000, 0.000000, 0)",
              "GoInterpolationline2(0, 1, -4.000000, -7.000000)",
              "GoInterpolationArc(0, 1, 0.000000, 0.000000, -1.000000, 0.000000, 1)",
