@@ -113,14 +113,16 @@ check_help() {  # program, then the environment variables its help must name
   local program=$1
   shift
   local out
-  if ! out=$(cd "$elsewhere" && "$program" --help 2>&1); then
+  # Neither needs a display.
+  local bare=(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY)
+  if ! out=$(cd "$elsewhere" && "${bare[@]}" "$program" --help 2>&1); then
     fail "$program --help failed: $out"
     return
   fi
   for var in "$@"; do
     grep -q -- "$var" <<< "$out" || fail "$program --help does not mention $var"
   done
-  if ! out=$(cd "$elsewhere" && "$program" --version 2>&1); then
+  if ! out=$(cd "$elsewhere" && "${bare[@]}" "$program" --version 2>&1); then
     fail "$program --version failed: $out"
     return
   fi
@@ -130,7 +132,7 @@ check_help kt300ctl KORVA_COM KORVA_FTD2XX KORVA_SIM_USB KORVA_TRACE
 check_help kt300sim KORVA_TRACE
 if [ "$gui" = 1 ]; then
   check_help UsbFifo KORVA_FTD2XX KORVA_SIM_USB KORVA_TRACE
-  check_help stagedesk
+  check_help stagedesk KORVA_COM KORVA_FTD2XX KORVA_CADIO KORVA_TRACE
 fi
 
 # --- The demo script, from another directory, through PATH ---
