@@ -207,24 +207,8 @@ BindResult BindHost(const Statement& st) {
 }  // namespace
 
 std::string DispErrorText(HRESULT code) {
-    switch (code) {
-        case S_OK:
-            return "S_OK";
-        case DISP_E_MEMBERNOTFOUND:
-            return "DISP_E_MEMBERNOTFOUND";
-        case DISP_E_TYPEMISMATCH:
-            return "DISP_E_TYPEMISMATCH";
-        case DISP_E_UNKNOWNNAME:
-            return "DISP_E_UNKNOWNNAME";
-        case DISP_E_OVERFLOW:
-            return "DISP_E_OVERFLOW";
-        case DISP_E_BADPARAMCOUNT:
-            return "DISP_E_BADPARAMCOUNT";
-        case E_INVALIDARG:
-            return "E_INVALIDARG";
-        default:
-            break;
-    }
+    std::string name = DispErrorName(code);
+    if (name != "unknown error") return name;
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
     return buf;

@@ -182,25 +182,8 @@ std::string FormatJson(const CallRecord& r) {
 }
 
 const char* TypeName(VarType type) {
-    switch (type) {
-        case VarType::Empty:
-            return "void";
-        case VarType::Bool:
-            return "BOOL";
-        case VarType::I2:
-            return "short";
-        case VarType::I4:
-            return "long";
-        case VarType::R4:
-            return "float";
-        case VarType::R8:
-            return "double";
-        case VarType::Str:
-            return "BSTR";
-        case VarType::ByRefI2:
-            return "short*";
-    }
-    return "?";
+    // A member without a result is "void" in listings, not an empty value.
+    return type == VarType::Empty ? "void" : VarTypeName(type);
 }
 
 const char* KindName(MemberKind kind) {
