@@ -208,10 +208,10 @@ class SimBackend final : public Backend {
     void Refresh() {
         ParseEnvFaults();
         const char* env = std::getenv("KORVA_SIM_USB");
-        const std::string spec = env != nullptr ? env : kDefaultDevices;
+        const std::string deviceList = env != nullptr ? env : kDefaultDevices;
         std::vector<std::shared_ptr<SimDevice>> next;
         std::vector<std::shared_ptr<SimDevice>> old = m_devices;
-        for (const std::string& entry : Split(spec, ';')) {
+        for (const std::string& entry : Split(deviceList, ';')) {
             if (entry.empty()) continue;
             const auto colon = entry.find(':');
             const std::string serial = entry.substr(0, colon);

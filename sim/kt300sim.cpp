@@ -65,8 +65,8 @@ std::vector<std::string_view> SplitColon(std::string_view s) {
     return parts;
 }
 
-bool ParseFault(std::string_view spec, korva::sim::SimFault* f) {
-    auto parts = SplitColon(spec);
+bool ParseFault(std::string_view text, korva::sim::SimFault* f) {
+    auto parts = SplitColon(text);
     if (parts.size() < 2 || !ParseNumber(parts[1], &f->count) || f->count < 0) return false;
     if (parts[0] == "noreply" && parts.size() == 2) {
         f->kind = korva::sim::SimFault::Kind::kNoReply;

@@ -81,7 +81,7 @@ int CPlanStepDlg::TemplateId() const {
     return TemplateOf(m_nKind);
 }
 
-std::vector<CPlanStepDlg::Spec> CPlanStepDlg::SpecsOf(int kind) {
+std::vector<CPlanStepDlg::FieldDef> CPlanStepDlg::FieldsOf(int kind) {
     using F = FieldType;
     using T = Target;
     switch (kind) {
@@ -130,31 +130,31 @@ std::vector<CPlanStepDlg::Spec> CPlanStepDlg::SpecsOf(int kind) {
 
 CPlanStepDlg::CPlanStepDlg(int kind, CKORVAKT3002Ctrl* control, QWidget* parent)
     : QWidget(parent), m_nKind(kind) {
-    const std::vector<Spec> specs = SpecsOf(kind);
+    const std::vector<FieldDef> defs = FieldsOf(kind);
     // Two columns of label and field, five rows each.
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const Spec& spec = specs[i];
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        const FieldDef& def = defs[i];
         const int column = static_cast<int>(i) / 5;
         const int row = static_cast<int>(i) % 5;
         const int x = 12 + column * 300;
         const int y = 12 + row * 34;
-        auto* label = new QLabel(QString::fromLatin1(spec.label), this);
-        label->setProperty("controlId", spec.id + 1000);
+        auto* label = new QLabel(QString::fromLatin1(def.label), this);
+        label->setProperty("controlId", def.id + 1000);
         label->setGeometry(x, y + 3, 120, 24);
         QWidget* field = nullptr;
-        switch (spec.type) {
+        switch (def.type) {
             case FieldType::kAxis:
             case FieldType::kDir:
             case FieldType::kState:
             case FieldType::kWork: {
                 // Sorted lists: the list index is what the editor converts.
                 auto* list = new QComboBox(this);
-                if (spec.type == FieldType::kAxis) {
+                if (def.type == FieldType::kAxis) {
                     list->addItems({QStringLiteral("T"), QStringLiteral("X"), QStringLiteral("Y"),
                                     QStringLiteral("Z")});
-                } else if (spec.type == FieldType::kDir) {
+                } else if (def.type == FieldType::kDir) {
                     list->addItems({QStringLiteral("N"), QStringLiteral("P")});
-                } else if (spec.type == FieldType::kState) {
+                } else if (def.type == FieldType::kState) {
                     list->addItems({QStringLiteral("A"), QStringLiteral("R")});
                 } else {
                     list->addItems({QStringLiteral("C"), QStringLiteral("O")});
@@ -170,9 +170,9 @@ CPlanStepDlg::CPlanStepDlg(int kind, CKORVAKT3002Ctrl* control, QWidget* parent)
                 field = new QLineEdit(QStringLiteral("0"), this);
                 break;
         }
-        field->setProperty("controlId", spec.id);
+        field->setProperty("controlId", def.id);
         field->setGeometry(x + 126, y, 150, 28);
-        m_fields.push_back({spec, field});
+        m_fields.push_back({def, field});
     }
 
     CLanguageFile language(ControlLanguageConfig());
@@ -183,7 +183,7 @@ CPlanStepDlg::CPlanStepDlg(int kind, CKORVAKT3002Ctrl* control, QWidget* parent)
 
 QWidget* CPlanStepDlg::Field(int controlId) const {
     for (const Bound& b : m_fields) {
-        if (b.spec.id == controlId) return b.widget;
+        if (b.def.id == controlId) return b.widget;
     }
     return nullptr;
 }
@@ -191,8 +191,8 @@ QWidget* CPlanStepDlg::Field(int controlId) const {
 bool CPlanStepDlg::Read(PlanStep& step) {
     PlanStep values = step;
     for (const Bound& b : m_fields) {
-        const Target target = b.spec.target;
-        switch (b.spec.type) {
+        const Target target = b.def.target;
+        switch (b.def.type) {
             case FieldType::kAxis: {
                 const int axis =
                     AxisFromListIndex(static_cast<QComboBox*>(b.widget)->currentIndex());
@@ -210,8 +210,8 @@ bool CPlanStepDlg::Read(PlanStep& step) {
                 auto* edit = static_cast<QLineEdit*>(b.widget);
                 bool ok = false;
                 const qlonglong v = edit->text().trimmed().toLongLong(&ok);
-                if (!ok || v < b.spec.lo || v > b.spec.hi) {
-                    ShowMessage(this, IntegerRangeMessage(b.spec.lo, b.spec.hi));
+                if (!ok || v < b.def.lo || v > b.def.hi) {
+                    ShowMessage(this, IntegerRangeMessage(b.def.lo, b.def.hi));
                     edit->setFocus();
                     edit->selectAll();
                     return false;
@@ -241,8 +241,8 @@ bool CPlanStepDlg::Read(PlanStep& step) {
 void CPlanStepDlg::Fill(const PlanStep& step) {
     PlanStep s = step;
     for (const Bound& b : m_fields) {
-        const Target target = b.spec.target;
-        switch (b.spec.type) {
+        const Target target = b.def.target;
+        switch (b.def.type) {
             case FieldType::kAxis: {
                 const int index = ListIndexFromAxis(IntField(s, target));
                 if (index >= 0) static_cast<QComboBox*>(b.widget)->setCurrentIndex(index);

@@ -54,7 +54,7 @@ class CPlanStepDlg : public QWidget {
         kTargetX,
         kTargetY
     };
-    struct Spec {
+    struct FieldDef {
         int id;
         const char* label;
         FieldType type;
@@ -63,10 +63,10 @@ class CPlanStepDlg : public QWidget {
         int hi = 0;
     };
     struct Bound {
-        Spec spec;
+        FieldDef def;
         QWidget* widget;
     };
-    static std::vector<Spec> SpecsOf(int kind);
+    static std::vector<FieldDef> FieldsOf(int kind);
     // The editor field a target names (integer or float fields).
     static int& IntField(PlanStep& s, Target target);
     static float& FloatField(PlanStep& s, Target target);
