@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTabBar>
@@ -12,7 +13,9 @@
 #include <functional>
 
 #include "AboutDlg.h"
+#include "AppMessage.h"
 #include "CommSelectDlg.h"
+#include "DxfRunDlg.h"
 #include "KT300View.h"
 #include "MainFrm.h"
 #include "Resource.h"
@@ -103,6 +106,22 @@ int TakeScreenshots(CMainFrame& frame, const QString& directory) {
     SelectTab(view, CKT300View::kPlanRun);
     shot.Save(&frame, QStringLiteral("plan-run.png"));
     SelectTab(view, CKT300View::kDxfRun);
+    {
+        // The example drawing, opened and imported, so the picture shows the
+        // drawing beside its ordered path. A failure leaves the empty panel and
+        // says why on stderr instead of waiting on a message box.
+        MessageHook previous = SetMessageHook([](const QString& text, const QString&, MsgIcon) {
+            std::fprintf(stderr, "stagedesk: %s\n", qPrintable(text));
+        });
+        const QString drawing = QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/../share/korva/examples/outline.dxf");
+        CDxfRunDlg* dxf = view->DxfRun();
+        if (QFileInfo::exists(drawing) && dxf->OpenFile(drawing)) {
+            dxf->OnImport();
+            Settle(200);
+        }
+        SetMessageHook(std::move(previous));
+    }
     shot.Save(&frame, QStringLiteral("dxf.png"));
 
     {
