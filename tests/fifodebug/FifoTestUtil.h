@@ -23,34 +23,14 @@
 #include <string>
 #include <thread>
 
+#include "../support/ScopedEnv.h"
 #include "FifoMessage.h"
 #include "Resource.h"
 #include "UsbFifoDlg.h"
 
 namespace fifotest {
 
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (m_old)
-            setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            unsetenv(m_name.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
+using korva::test::ScopedEnv;
 
 // Aborts the test program with `what` if it is still alive after `limit`.
 class Watchdog {
