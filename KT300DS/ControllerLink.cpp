@@ -259,8 +259,11 @@ Result ControllerLink::Connect() {
         }
         std::lock_guard lock(stateLock_);
         for (auto& t : track_) {
+            // The controller may have gone on moving while we were away.
             t.moving = false;
             t.stopSeen = false;
+            t.verifying = result.ok;
+            t.positionKnown = false;
         }
         planRunning_ = false;
         connected_ = result.ok;
@@ -291,6 +294,7 @@ void ControllerLink::Disconnect() {
         for (auto& t : track_) {
             t.moving = false;
             t.stopSeen = false;
+            t.verifying = false;
         }
     }
     Kick();
@@ -320,6 +324,7 @@ void ControllerLink::EnterFault(const std::string& text) {
         for (auto& t : track_) {
             t.moving = false;
             t.stopSeen = false;
+            t.verifying = false;
         }
     }
     Kick();
@@ -649,7 +654,8 @@ void ControllerLink::PollLoop() {
         std::lock_guard lock(stateLock_);
         if (!connected_ || fault_) return false;
         if (planRunning_) return true;
-        return std::any_of(track_.begin(), track_.end(), [](const AxisTrack& t) { return t.moving; });
+        return std::any_of(track_.begin(), track_.end(),
+                           [](const AxisTrack& t) { return t.moving || t.verifying; });
     };
     std::unique_lock lock(pollLock_);
     for (;;) {
@@ -662,8 +668,8 @@ void ControllerLink::PollLoop() {
             bool poll;
             {
                 std::lock_guard s(stateLock_);
-                poll = connected_ && !fault_ &&
-                       (planRunning_ || track_[static_cast<std::size_t>(a)].moving);
+                const AxisTrack& t = track_[static_cast<std::size_t>(a)];
+                poll = connected_ && !fault_ && (planRunning_ || t.moving || t.verifying);
             }
             if (poll) PollAxis(a);
         }
@@ -718,6 +724,14 @@ bool ControllerLink::PollAxis(int axis) {
     } else {
         t.samePolls = 0;
         t.sameSinceNs = now;
+    }
+    if (t.verifying && t.positionKnown) {
+        // Second reading since Connect: a change means a move we did not command.
+        t.verifying = false;
+        if (!same) {
+            t.moving = true;
+            t.stopSeen = true;  // no stop report to wait for: standing still ends it
+        }
     }
     t.position = pos;
     t.positionKnown = true;

@@ -150,6 +150,7 @@ class ControllerLink {
     struct AxisTrack {
         bool moving = false;
         bool stopSeen = false;
+        bool verifying = false;  // after Connect: polled until it is seen standing or moving
         std::string lastText;  // position as last read, to see it stand
         int samePolls = 0;
         long long sameSinceNs = 0;
