@@ -43,15 +43,24 @@ int AllocatePort() {
 
 const char* ControllerErrorMeaning(int digit) {
     switch (digit) {
-        case 0: return "unknown command or unusable line";
-        case 1: return "bad axis letter";
-        case 2: return "missing or out-of-range argument";
-        case 3: return "target outside the enabled user limits";
-        case 4: return "an axis of the motion is moving";
-        case 5: return "plan storage refused (name, size or nesting)";
-        case 6: return "plan not found, or no plan run to break";
-        case 7: return "refused while a plan runs or is being recorded";
-        default: return "unknown controller error";
+        case 0:
+            return "unknown command or unusable line";
+        case 1:
+            return "bad axis letter";
+        case 2:
+            return "missing or out-of-range argument";
+        case 3:
+            return "target outside the enabled user limits";
+        case 4:
+            return "an axis of the motion is moving";
+        case 5:
+            return "plan storage refused (name, size or nesting)";
+        case 6:
+            return "plan not found, or no plan run to break";
+        case 7:
+            return "refused while a plan runs or is being recorded";
+        default:
+            return "unknown controller error";
     }
 }
 
@@ -74,7 +83,8 @@ std::string FirstLine(const std::string& reply) {
 std::string Printable(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
-        if (c == '\r') out += "\\r";
+        if (c == '\r')
+            out += "\\r";
         else if (c < 32 || c > 126) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
@@ -99,19 +109,31 @@ std::string DescribeCode(long code) {
     }
     std::string c = " (code " + std::to_string(code) + ")";
     switch (code) {
-        case 0: return "no error";
-        case KT300Protocol::kErrLinkClosed: return "the link is not open" + c;
-        case KT300Protocol::kErrBusy: return "another exchange was in progress" + c;
-        case KT300Protocol::kErrSendNoWait: return "the command could not be sent" + c;
-        case KT300Protocol::kErrPortInput: return "the port input reply held no value" + c;
-        case KorvaComPort::kErrChannelGone: return "the link hung up (device gone)" + c;
+        case 0:
+            return "no error";
+        case KT300Protocol::kErrLinkClosed:
+            return "the link is not open" + c;
+        case KT300Protocol::kErrBusy:
+            return "another exchange was in progress" + c;
+        case KT300Protocol::kErrSendNoWait:
+            return "the command could not be sent" + c;
+        case KT300Protocol::kErrPortInput:
+            return "the port input reply held no value" + c;
+        case KorvaComPort::kErrChannelGone:
+            return "the link hung up (device gone)" + c;
         case KorvaComPort::kErrNoFlag:
-        case KorvaComPort::kErrWaitTimeout: return "the controller did not answer in time" + c;
-        case KorvaComPort::kErrOpenCom: return "the serial port cannot be opened" + c;
-        case KorvaComPort::kErrNotOpen: return "the serial port is not open" + c;
-        case KorvaComPort::kErrOpenUsb: return "the USB device cannot be opened" + c;
-        case KT300Protocol::kLinkErrHandshake: return "the controller failed the handshake" + c;
-        default: return "link error" + c;
+        case KorvaComPort::kErrWaitTimeout:
+            return "the controller did not answer in time" + c;
+        case KorvaComPort::kErrOpenCom:
+            return "the serial port cannot be opened" + c;
+        case KorvaComPort::kErrNotOpen:
+            return "the serial port is not open" + c;
+        case KorvaComPort::kErrOpenUsb:
+            return "the USB device cannot be opened" + c;
+        case KT300Protocol::kLinkErrHandshake:
+            return "the controller failed the handshake" + c;
+        default:
+            return "link error" + c;
     }
 }
 
@@ -133,11 +155,16 @@ int AxisFromName(const std::string& name) {
             t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (t.size() != 1) return -1;
     switch (t[0]) {
-        case 'X': return 0;
-        case 'Y': return 1;
-        case 'Z': return 2;
-        case 'T': return 3;
-        default: return -1;
+        case 'X':
+            return 0;
+        case 'Y':
+            return 1;
+        case 'Z':
+            return 2;
+        case 'T':
+            return 3;
+        default:
+            return -1;
     }
 }
 
@@ -171,7 +198,9 @@ struct ControllerLink::StopScope {
 
 // --- life ---
 
-ControllerLink::ControllerLink() { StartPoller(); }
+ControllerLink::ControllerLink() {
+    StartPoller();
+}
 
 ControllerLink::~ControllerLink() {
     StopPoller();
@@ -215,7 +244,6 @@ Result ControllerLink::OpenSimulator() {
     return Result::Ok();
 }
 
-
 Result ControllerLink::Connect() {
     Result result;
     {
@@ -241,10 +269,9 @@ Result ControllerLink::Connect() {
             ctrl_.Selectdev(static_cast<short>(settings_.select));
             if (!ctrl_.Connect()) {
                 KT300Protocol& p = ctrl_.Protocol();
-                std::string where = usb ? "USB device " + settings_.usbSerial
-                                    : !path.empty()
-                                        ? path
-                                        : "COM" + std::to_string(settings_.port);
+                std::string where = usb             ? "USB device " + settings_.usbSerial
+                                    : !path.empty() ? path
+                                                    : "COM" + std::to_string(settings_.port);
                 std::string why;
                 int linkCode = p.GetLinkErrorCode();
                 if (linkCode == KT300Protocol::kLinkErrHandshake)
@@ -254,7 +281,8 @@ Result ControllerLink::Connect() {
                 std::string linkText = p.GetLinkErrorText();
                 if (!linkText.empty() && linkCode != KT300Protocol::kLinkErrHandshake)
                     why += ": " + linkText;
-                result = Result::Fail("KT300_ConnectFailed", "Connect to " + where + " failed: " + why);
+                result =
+                    Result::Fail("KT300_ConnectFailed", "Connect to " + where + " failed: " + why);
             }
         }
         std::lock_guard lock(stateLock_);
@@ -375,8 +403,7 @@ Result ControllerLink::Motion(int axis, const std::string& what,
         std::string reply = p.GetReply();
         long code = p.GetErrorCode();
         int digit = ControllerErrorDigit(reply);
-        if (digit >= 0)
-            return FailFromCode(what, KT300Protocol::kErrController + digit, {});
+        if (digit >= 0) return FailFromCode(what, KT300Protocol::kErrController + digit, {});
         if (!ok) {
             if (code == 0)
                 return Result::Fail("KT300_BadReply", what + " failed: unexpected reply \"" +
@@ -400,8 +427,8 @@ Result ControllerLink::Motion(int axis, const std::string& what,
 namespace {
 Result CheckTarget(const std::string& what, double value) {
     if (!std::isfinite(value))
-        return Result::Fail("KT300_BadValue",
-                            what + ": " + std::to_string(value) + " is not a finite number; nothing was sent");
+        return Result::Fail("KT300_BadValue", what + ": " + std::to_string(value) +
+                                                  " is not a finite number; nothing was sent");
     if (std::fabs(value) > 1e9)
         return Result::Fail("KT300_BadValue", what + ": " + std::to_string(value) +
                                                   " is beyond +-1e9; nothing was sent");
@@ -410,8 +437,8 @@ Result CheckTarget(const std::string& what, double value) {
 }  // namespace
 
 Result ControllerLink::MoveAbsolute(int axis, double position) {
-    std::string what = std::string("Move ") + KT300Protocol::AxisLetter(axis) + " to " +
-                       std::to_string(position);
+    std::string what =
+        std::string("Move ") + KT300Protocol::AxisLetter(axis) + " to " + std::to_string(position);
     Result r = CheckTarget(what, position);
     if (!r.ok) return r;
     return Motion(axis, what, [&] {
@@ -422,19 +449,19 @@ Result ControllerLink::MoveAbsolute(int axis, double position) {
 }
 
 Result ControllerLink::MoveRelative(int axis, double distance) {
-    std::string what = std::string("Move ") + KT300Protocol::AxisLetter(axis) + " by " +
-                       std::to_string(distance);
+    std::string what =
+        std::string("Move ") + KT300Protocol::AxisLetter(axis) + " by " + std::to_string(distance);
     Result r = CheckTarget(what, distance);
     if (!r.ok) return r;
     return Motion(axis, what, [&] {
-        return ctrl_.GoPosition(static_cast<short>(axis), WorkState(axis), 1,
-                                distance < 0 ? 0 : 1, static_cast<float>(std::fabs(distance)));
+        return ctrl_.GoPosition(static_cast<short>(axis), WorkState(axis), 1, distance < 0 ? 0 : 1,
+                                static_cast<float>(std::fabs(distance)));
     });
 }
 
 Result ControllerLink::Home(int axis, bool optical) {
-    std::string what = std::string(optical ? "Home (optical switch) " : "Home ") +
-                       KT300Protocol::AxisLetter(axis);
+    std::string what =
+        std::string(optical ? "Home (optical switch) " : "Home ") + KT300Protocol::AxisLetter(axis);
     return Motion(axis, what, [&] {
         // The home mode is a stored parameter: set it for this homing.
         if (!ctrl_.Setsechhome(static_cast<short>(axis), optical ? 2 : 1)) return false;
@@ -499,7 +526,8 @@ Result ControllerLink::RunStop(const std::string& what, const std::function<bool
 Result ControllerLink::Stop(int axis, bool slow) {
     std::string what = std::string(slow ? "Stop " : "Abort ") + KT300Protocol::AxisLetter(axis);
     Result r = RunStop(what, [&] {
-        return slow ? ctrl_.StopSlow(static_cast<short>(axis)) : ctrl_.Stop(static_cast<short>(axis));
+        return slow ? ctrl_.StopSlow(static_cast<short>(axis))
+                    : ctrl_.Stop(static_cast<short>(axis));
     });
     if (r.ok) {
         std::lock_guard lock(stateLock_);
@@ -602,9 +630,8 @@ Snapshot ControllerLink::MakeSnapshot() const {
             x.state = AxisState::kAlarm;
             x.status = "The axis stands at its " +
                        std::string(t.position >= t.limitPos ? "positive" : "negative") +
-                       " user limit (" + std::to_string(t.position >= t.limitPos ? t.limitPos
-                                                                               : t.limitNeg) +
-                       ").";
+                       " user limit (" +
+                       std::to_string(t.position >= t.limitPos ? t.limitPos : t.limitNeg) + ").";
         } else {
             x.state = AxisState::kOn;
             x.status = "The axis stands.";
@@ -626,11 +653,15 @@ Snapshot ControllerLink::MakeSnapshot() const {
     return s;
 }
 
-Snapshot ControllerLink::State() const { return MakeSnapshot(); }
+Snapshot ControllerLink::State() const {
+    return MakeSnapshot();
+}
 
 // --- poller ---
 
-void ControllerLink::StartPoller() { poller_ = std::thread([this] { PollLoop(); }); }
+void ControllerLink::StartPoller() {
+    poller_ = std::thread([this] { PollLoop(); });
+}
 
 void ControllerLink::StopPoller() {
     {
@@ -708,8 +739,8 @@ bool ControllerLink::PollAxis(int axis) {
             std::lock_guard q(queueLock_);
             if (stopsInFlight_ > 0) return false;
         }
-        FailFromCode(std::string("Polling the position of ") + KT300Protocol::AxisLetter(axis), code,
-                     linkText);
+        FailFromCode(std::string("Polling the position of ") + KT300Protocol::AxisLetter(axis),
+                     code, linkText);
         return false;
     }
     long long now = NowNs();
@@ -741,10 +772,10 @@ bool ControllerLink::PollAxis(int axis) {
         t.stopSeen = false;
     }
     if (planRunning_) {
-        bool allStill = std::all_of(track_.begin(), track_.end(), [](const AxisTrack& x) {
-            return x.samePolls > 0;
-        });
-        if (!allStill) planStillSinceNs_ = now;
+        bool allStill = std::all_of(track_.begin(), track_.end(),
+                                    [](const AxisTrack& x) { return x.samePolls > 0; });
+        if (!allStill)
+            planStillSinceNs_ = now;
         else if (now - planStillSinceNs_ >= settings_.planIdleMs * kMs)
             planRunning_ = false;
     }

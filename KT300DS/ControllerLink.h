@@ -38,11 +38,11 @@ struct Result {
 };
 
 struct LinkSettings {
-    int port = 1;             // serial port number 1..255 (KORVA_COM<n> or the port map)
-    std::string devicePath;   // a device path instead of a port number
-    std::string usbSerial;    // USB FIFO device by serial number instead of a port
-    int select = 0;           // controller select number sent before the handshake (0: none)
-    bool simulator = false;   // serve the built-in simulator on a pseudo-terminal
+    int port = 1;            // serial port number 1..255 (KORVA_COM<n> or the port map)
+    std::string devicePath;  // a device path instead of a port number
+    std::string usbSerial;   // USB FIFO device by serial number instead of a port
+    int select = 0;          // controller select number sent before the handshake (0: none)
+    bool simulator = false;  // serve the built-in simulator on a pseudo-terminal
     int simulatorBaud = 19200;
     std::string simulatorModel = "KT3007Q";
     int pollPeriodMs = 20;       // pause between two polling rounds while something moves
@@ -151,7 +151,7 @@ class ControllerLink {
         bool moving = false;
         bool stopSeen = false;
         bool verifying = false;  // after Connect: polled until it is seen standing or moving
-        std::string lastText;  // position as last read, to see it stand
+        std::string lastText;    // position as last read, to see it stand
         int samePolls = 0;
         long long sameSinceNs = 0;
         double position = 0;

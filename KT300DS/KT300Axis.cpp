@@ -8,24 +8,33 @@ namespace {
 
 Tango::DevState ToTango(AxisState s) {
     switch (s) {
-        case AxisState::kOn: return Tango::ON;
-        case AxisState::kMoving: return Tango::MOVING;
-        case AxisState::kAlarm: return Tango::ALARM;
-        case AxisState::kFault: return Tango::FAULT;
-        case AxisState::kDisable: return Tango::DISABLE;
+        case AxisState::kOn:
+            return Tango::ON;
+        case AxisState::kMoving:
+            return Tango::MOVING;
+        case AxisState::kAlarm:
+            return Tango::ALARM;
+        case AxisState::kFault:
+            return Tango::FAULT;
+        case AxisState::kDisable:
+            return Tango::DISABLE;
     }
     return Tango::UNKNOWN;
 }
 
-KT300Axis& Axis(Tango::DeviceImpl* dev) { return *static_cast<KT300Axis*>(dev); }
+KT300Axis& Axis(Tango::DeviceImpl* dev) {
+    return *static_cast<KT300Axis*>(dev);
+}
 
-std::string Letter(const KT300Axis& a) { return std::string(1, KT300Protocol::AxisLetter(a.Axis())); }
+std::string Letter(const KT300Axis& a) {
+    return std::string(1, KT300Protocol::AxisLetter(a.Axis()));
+}
 
 // A written number the controller can take: finite and within a float.
 float CheckedFloat(const std::string& what, double v) {
     if (!std::isfinite(v) || std::fabs(v) > std::numeric_limits<float>::max())
-        Throw(Result::Fail("KT300_BadValue",
-                           what + ": " + std::to_string(v) + " is not a usable number; nothing was sent"),
+        Throw(Result::Fail("KT300_BadValue", what + ": " + std::to_string(v) +
+                                                 " is not a usable number; nothing was sent"),
               "KT300Axis");
     return static_cast<float>(v);
 }
@@ -61,14 +70,15 @@ FnAttr* FloatParam(const char* name, FloatGet get, FloatSet set, bool refreshLim
         });
 }
 
-CORBA::Any* Void() { return new CORBA::Any(); }
+CORBA::Any* Void() {
+    return new CORBA::Any();
+}
 
 }  // namespace
 
 // --- device ---
 
-KT300Axis::KT300Axis(Tango::DeviceClass* cls, std::string& name)
-    : Tango::Device_5Impl(cls, name) {
+KT300Axis::KT300Axis(Tango::DeviceClass* cls, std::string& name) : Tango::Device_5Impl(cls, name) {
     init_device();
 }
 
@@ -94,7 +104,8 @@ void KT300Axis::init_device() {
     } else if ((axis_ = AxisFromName(ax->second)) < 0) {
         configError_ = "property Axis is \"" + ax->second + "\": expected X, Y, Z or T";
     } else if (ctl == props.end() || ctl->second.empty()) {
-        configError_ = "property Controller is missing: expected the name of a KT300Controller device";
+        configError_ =
+            "property Controller is missing: expected the name of a KT300Controller device";
     } else {
         KT300ControllerClass* cls = KT300ControllerClass::instance();
         std::string want = ctl->second;
@@ -103,7 +114,8 @@ void KT300Axis::init_device() {
         if (cls) {
             for (Tango::DeviceImpl* dev : cls->get_device_list()) {
                 std::string have = dev->get_name();
-                for (auto& c : have) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                for (auto& c : have)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                 if (have == want) found = static_cast<KT300Controller*>(dev);
             }
         }
@@ -130,9 +142,9 @@ void KT300Axis::delete_device() {
 }
 
 Tango::DevState KT300Axis::dev_state() {
-    Tango::DevState s =
-        configError_.empty() ? ToTango(link_->State().axes[static_cast<std::size_t>(axis_)].state)
-                             : Tango::FAULT;
+    Tango::DevState s = configError_.empty()
+                            ? ToTango(link_->State().axes[static_cast<std::size_t>(axis_)].state)
+                            : Tango::FAULT;
     set_state(s);
     return s;
 }
@@ -228,8 +240,8 @@ void KT300AxisClass::attribute_factory(std::vector<Tango::Attr*>& list) {
         FloatParam("Deceleration", &KT300Protocol::GetDccSpeed, &KT300Protocol::SetDccSpeed));
     list.push_back(
         FloatParam("HomeSpeed", &KT300Protocol::GetHomeSpeed, &KT300Protocol::SetHomeSpeed));
-    list.push_back(FloatParam("UserOrigin", &KT300Protocol::GetUserOrigin,
-                              &KT300Protocol::SetUserOrigin));
+    list.push_back(
+        FloatParam("UserOrigin", &KT300Protocol::GetUserOrigin, &KT300Protocol::SetUserOrigin));
     list.push_back(FloatParam("LimitPositive", &KT300Protocol::GetUserPositiveLimit,
                               &KT300Protocol::SetUserPositiveLimit, true));
     list.push_back(FloatParam("LimitNegative", &KT300Protocol::GetUserNegativeLimit,
@@ -239,9 +251,10 @@ void KT300AxisClass::attribute_factory(std::vector<Tango::Attr*>& list) {
         [](Tango::DeviceImpl* d, Tango::Attribute& a) {
             KT300Axis& x = Axis(d);
             int v = -1, axis = x.Axis();
-            Check(x.Ready().Exchange("Read the limit enable of " + Letter(x),
-                                     [&](KT300Protocol& p) { return p.GetUserLimitAble(axis, &v); }),
-                  "KT300Axis::LimitsEnabled");
+            Check(
+                x.Ready().Exchange("Read the limit enable of " + Letter(x),
+                                   [&](KT300Protocol& p) { return p.GetUserLimitAble(axis, &v); }),
+                "KT300Axis::LimitsEnabled");
             x.limitsEnabled = v == 0;  // "E" (0) enabled, "D" (1) disabled
             a.set_value(&x.limitsEnabled);
         },
@@ -250,8 +263,9 @@ void KT300AxisClass::attribute_factory(std::vector<Tango::Attr*>& list) {
             Tango::DevBoolean w = false;
             a.get_write_value(w);
             int axis = x.Axis();
-            Check(x.Ready().Exchange("Write the limit enable of " + Letter(x),
-                                     [&](KT300Protocol& p) { return p.SetUserLimitAble(axis, w ? 0 : 1); }),
+            Check(x.Ready().Exchange(
+                      "Write the limit enable of " + Letter(x),
+                      [&](KT300Protocol& p) { return p.SetUserLimitAble(axis, w ? 0 : 1); }),
                   "KT300Axis::LimitsEnabled");
             x.Ready().RefreshLimits(axis);
         }));
@@ -274,8 +288,9 @@ void KT300AxisClass::attribute_factory(std::vector<Tango::Attr*>& list) {
             std::string text = w ? w : "";
             int u = UnitFromName(text);
             if (u < 0)
-                Throw(Result::Fail("KT300_BadValue", "Unit \"" + text +
-                                                         "\": expected deg, mm, step or um; nothing was sent"),
+                Throw(Result::Fail(
+                          "KT300_BadValue",
+                          "Unit \"" + text + "\": expected deg, mm, step or um; nothing was sent"),
                       "KT300Axis::Unit");
             int axis = x.Axis();
             Check(x.Ready().Exchange("Write the unit of " + Letter(x),

@@ -54,10 +54,14 @@ namespace {
 
 Tango::DevState ToTango(LinkState s) {
     switch (s) {
-        case LinkState::kOn: return Tango::ON;
-        case LinkState::kMoving: return Tango::MOVING;
-        case LinkState::kFault: return Tango::FAULT;
-        case LinkState::kDisable: return Tango::DISABLE;
+        case LinkState::kOn:
+            return Tango::ON;
+        case LinkState::kMoving:
+            return Tango::MOVING;
+        case LinkState::kFault:
+            return Tango::FAULT;
+        case LinkState::kDisable:
+            return Tango::DISABLE;
     }
     return Tango::UNKNOWN;
 }
@@ -75,29 +79,36 @@ bool ParseInt(const std::string& text, long lo, long hi, long* out) {
 bool ParseBool(const std::string& text, bool* out) {
     std::string t;
     for (char c : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (t == "true" || t == "1" || t == "yes") *out = true;
-    else if (t == "false" || t == "0" || t == "no") *out = false;
-    else return false;
+    if (t == "true" || t == "1" || t == "yes")
+        *out = true;
+    else if (t == "false" || t == "0" || t == "no")
+        *out = false;
+    else
+        return false;
     return true;
 }
 
 // Settings from the device properties; "" or the reason they are unusable.
-std::string SettingsFromProperties(const std::map<std::string, std::string>& p,
-                                   LinkSettings* s) {
+std::string SettingsFromProperties(const std::map<std::string, std::string>& p, LinkSettings* s) {
     auto get = [&](const char* name) -> const std::string* {
         auto it = p.find(name);
         return it == p.end() ? nullptr : &it->second;
     };
     long v = 0;
     if (auto* port = get("Port")) {
-        if (!port->empty() && (*port)[0] == '/') s->devicePath = *port;
-        else if (ParseInt(*port, 1, 255, &v)) s->port = static_cast<int>(v);
-        else return "property Port is \"" + *port + "\": expected a serial port number 1..255 or a device path such as /dev/ttyUSB0";
+        if (!port->empty() && (*port)[0] == '/')
+            s->devicePath = *port;
+        else if (ParseInt(*port, 1, 255, &v))
+            s->port = static_cast<int>(v);
+        else
+            return "property Port is \"" + *port +
+                   "\": expected a serial port number 1..255 or a device path such as /dev/ttyUSB0";
     }
     if (auto* usb = get("USBSerial")) s->usbSerial = *usb;
     if (auto* sel = get("Select")) {
         if (!ParseInt(*sel, 0, 99, &v))
-            return "property Select is \"" + *sel + "\": expected a controller number 0..99 (0: no select)";
+            return "property Select is \"" + *sel +
+                   "\": expected a controller number 0..99 (0: no select)";
         s->select = static_cast<int>(v);
     }
     if (auto* sim = get("Simulator")) {
@@ -106,7 +117,8 @@ std::string SettingsFromProperties(const std::map<std::string, std::string>& p,
     }
     if (auto* baud = get("SimulatorBaud")) {
         if (!ParseInt(*baud, 0, 4000000, &v))
-            return "property SimulatorBaud is \"" + *baud + "\": expected 0 (no wire time) to 4000000";
+            return "property SimulatorBaud is \"" + *baud +
+                   "\": expected 0 (no wire time) to 4000000";
         s->simulatorBaud = static_cast<int>(v);
     }
     if (auto* model = get("SimulatorModel")) s->simulatorModel = *model;
@@ -124,8 +136,7 @@ std::string SettingsFromProperties(const std::map<std::string, std::string>& p,
 }
 
 bool PlanNameOk(const std::string& name) {
-    return !name.empty() && name.size() <= 8 &&
-           name.find_first_of(" ,\r\n\t") == std::string::npos;
+    return !name.empty() && name.size() <= 8 && name.find_first_of(" ,\r\n\t") == std::string::npos;
 }
 
 std::string ExtractString(const CORBA::Any& in) {
@@ -135,9 +146,13 @@ std::string ExtractString(const CORBA::Any& in) {
     return s;
 }
 
-KT300Controller& Ctrl(Tango::DeviceImpl* dev) { return *static_cast<KT300Controller*>(dev); }
+KT300Controller& Ctrl(Tango::DeviceImpl* dev) {
+    return *static_cast<KT300Controller*>(dev);
+}
 
-CORBA::Any* Void() { return new CORBA::Any(); }
+CORBA::Any* Void() {
+    return new CORBA::Any();
+}
 
 }  // namespace
 
@@ -218,7 +233,9 @@ KT300ControllerClass* KT300ControllerClass::init(const char* name) {
     return instance_;
 }
 
-KT300ControllerClass* KT300ControllerClass::instance() { return instance_; }
+KT300ControllerClass* KT300ControllerClass::instance() {
+    return instance_;
+}
 
 void KT300ControllerClass::device_factory(const Tango::DevVarStringArray* devices) {
     std::vector<Tango::DeviceImpl*> created;
@@ -296,37 +313,41 @@ void KT300ControllerClass::attribute_factory(std::vector<Tango::Attr*>& list) {
 void KT300ControllerClass::command_factory() {
     using Tango::DEV_STRING;
     using Tango::DEV_VOID;
-    command_list.push_back(new FnCmd(
-        "Connect", DEV_VOID, DEV_VOID, "", "opens the link and checks the controller (also after a fault)",
-        [](Tango::DeviceImpl* d, const CORBA::Any&) {
-            Check(Ctrl(d).Ready().Connect(), "KT300Controller::Connect");
-            return Void();
-        }));
+    command_list.push_back(
+        new FnCmd("Connect", DEV_VOID, DEV_VOID, "",
+                  "opens the link and checks the controller (also after a fault)",
+                  [](Tango::DeviceImpl* d, const CORBA::Any&) {
+                      Check(Ctrl(d).Ready().Connect(), "KT300Controller::Connect");
+                      return Void();
+                  }));
     command_list.push_back(new FnCmd("Disconnect", DEV_VOID, DEV_VOID, "", "closes the link",
                                      [](Tango::DeviceImpl* d, const CORBA::Any&) {
                                          Ctrl(d).Ready().Disconnect();
                                          return Void();
                                      }));
-    command_list.push_back(new FnCmd(
-        "StopAll", DEV_VOID, DEV_VOID, "", "stops every axis and a plan run at once, ahead of waiting requests",
-        [](Tango::DeviceImpl* d, const CORBA::Any&) {
-            Check(Ctrl(d).Ready().StopAll(), "KT300Controller::StopAll");
-            return Void();
-        }));
+    command_list.push_back(
+        new FnCmd("StopAll", DEV_VOID, DEV_VOID, "",
+                  "stops every axis and a plan run at once, ahead of waiting requests",
+                  [](Tango::DeviceImpl* d, const CORBA::Any&) {
+                      Check(Ctrl(d).Ready().StopAll(), "KT300Controller::StopAll");
+                      return Void();
+                  }));
     command_list.push_back(new FnCmd(
         "StartPlan", DEV_STRING, DEV_VOID, "name of a plan stored in the controller", "",
         [](Tango::DeviceImpl* d, const CORBA::Any& in) {
             std::string name = ExtractString(in);
             if (!PlanNameOk(name))
-                Throw(Result::Fail("KT300_BadValue", "StartPlan: \"" + name +
-                                                         "\" is no plan name (1..8 characters, no blanks or commas)"),
+                Throw(Result::Fail("KT300_BadValue",
+                                   "StartPlan: \"" + name +
+                                       "\" is no plan name (1..8 characters, no blanks or commas)"),
                       "KT300Controller::StartPlan");
             Check(Ctrl(d).Ready().StartPlan(name), "KT300Controller::StartPlan");
             return Void();
         }));
     command_list.push_back(new FnCmd("EndPlan", DEV_VOID, DEV_VOID, "", "ends a plan run",
                                      [](Tango::DeviceImpl* d, const CORBA::Any&) {
-                                         Check(Ctrl(d).Ready().EndPlan(), "KT300Controller::EndPlan");
+                                         Check(Ctrl(d).Ready().EndPlan(),
+                                               "KT300Controller::EndPlan");
                                          return Void();
                                      }));
     command_list.push_back(new FnCmd(
@@ -349,7 +370,8 @@ void KT300ControllerClass::command_factory() {
                 std::size_t b = 0;
                 while (b <= rest.size()) {
                     std::size_t e = rest.find(',', b);
-                    std::string n = rest.substr(b, e == std::string::npos ? std::string::npos : e - b);
+                    std::string n =
+                        rest.substr(b, e == std::string::npos ? std::string::npos : e - b);
                     if (!n.empty()) names.push_back(n);
                     if (e == std::string::npos) break;
                     b = e + 1;
@@ -368,8 +390,9 @@ void KT300ControllerClass::command_factory() {
         [](Tango::DeviceImpl* d, const CORBA::Any& in) {
             std::string name = ExtractString(in);
             if (!PlanNameOk(name))
-                Throw(Result::Fail("KT300_BadValue", "DeletePlan: \"" + name +
-                                                         "\" is no plan name (1..8 characters, no blanks or commas)"),
+                Throw(Result::Fail("KT300_BadValue",
+                                   "DeletePlan: \"" + name +
+                                       "\" is no plan name (1..8 characters, no blanks or commas)"),
                       "KT300Controller::DeletePlan");
             Check(Ctrl(d).Ready().Exchange("DeletePlan " + name,
                                            [&](KT300Protocol& p) { return p.DeletePlan(name); }),
