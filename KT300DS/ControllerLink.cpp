@@ -73,13 +73,6 @@ int ControllerErrorDigit(const std::string& reply) {
     return -1;
 }
 
-std::string FirstLine(const std::string& reply) {
-    std::size_t b = reply.find_first_not_of("\r\n");
-    if (b == std::string::npos) return {};
-    std::size_t e = reply.find_first_of("\r\n", b);
-    return reply.substr(b, e == std::string::npos ? std::string::npos : e - b);
-}
-
 std::string Printable(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
@@ -100,6 +93,13 @@ bool IsControllerRefusal(long code) {
 }
 
 }  // namespace
+
+std::string FirstReplyLine(const std::string& reply) {
+    std::size_t b = reply.find_first_not_of("\r\n");
+    if (b == std::string::npos) return {};
+    std::size_t e = reply.find_first_of("\r\n", b);
+    return reply.substr(b, e == std::string::npos ? std::string::npos : e - b);
+}
 
 std::string DescribeCode(long code) {
     if (IsControllerRefusal(code)) {
@@ -378,12 +378,19 @@ Result ControllerLink::Exchange(const std::string& what,
     Result r = CheckUsable();
     if (!r.ok) return r;
     KT300Protocol& p = ctrl_.Protocol();
+    unsigned long long gen = stopGeneration_.load();
     if (fn(p)) return Result::Ok();
+    if (stopGeneration_.load() != gen) {
+        // A stop went out meanwhile and may have cut this exchange short:
+        // once more after it, so the client never sees the interruption.
+        WaitForStops();
+        if (fn(p)) return Result::Ok();
+    }
     long code = p.GetErrorCode();
     if (code == 0) {
         // The exchange went through but the reply lacked the value.
         return Result::Fail("KT300_BadReply", what + " failed: the reply held no readable value (" +
-                                                  Printable(FirstLine(p.GetReply())) + ")");
+                                                  Printable(FirstReplyLine(p.GetReply())) + ")");
     }
     return FailFromCode(what, code, p.GetLinkErrorText());
 }
@@ -399,12 +406,15 @@ Result ControllerLink::Motion(int axis, const std::string& what,
         if (!r.ok) return r;
         KT300Protocol& p = ctrl_.Protocol();
         if (axis >= 0) p.SetStopFlag(axis, 0);  // the poller waits for a new stop report
+        unsigned long long gen = stopGeneration_.load();
         bool ok = send();
         std::string reply = p.GetReply();
         long code = p.GetErrorCode();
         int digit = ControllerErrorDigit(reply);
         if (digit >= 0) return FailFromCode(what, KT300Protocol::kErrController + digit, {});
         if (!ok) {
+            if (stopGeneration_.load() != gen)
+                return Result::Fail("KT300_Interrupted", what + " was interrupted by a stop");
             if (code == 0)
                 return Result::Fail("KT300_BadReply", what + " failed: unexpected reply \"" +
                                                           Printable(reply) + "\"");
@@ -502,8 +512,14 @@ Result ControllerLink::EndPlan() {
 
 // --- stops ---
 
+void ControllerLink::WaitForStops() {
+    std::unique_lock lock(queueLock_);
+    queueCv_.wait(lock, [&] { return stopsInFlight_ == 0; });
+}
+
 Result ControllerLink::RunStop(const std::string& what, const std::function<bool()>& send) {
     StopScope scope(*this);
+    unsigned long long mine = ++stopGeneration_;
     {
         std::lock_guard lock(stateLock_);
         if (!connected_)
@@ -515,6 +531,8 @@ Result ControllerLink::RunStop(const std::string& what, const std::function<bool
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopRetryMs);
     for (;;) {
         if (send()) return Result::Ok();
+        // A later stop cut this one short: the axes are being stopped.
+        if (stopGeneration_.load() != mine) return Result::Ok();
         long code = p.GetErrorCode();
         if (code != KT300Protocol::kErrBusy || std::chrono::steady_clock::now() > deadline)
             return FailFromCode(what, code, p.GetLinkErrorText());
@@ -608,6 +626,7 @@ Snapshot ControllerLink::MakeSnapshot() const {
     Snapshot s;
     std::lock_guard lock(stateLock_);
     s.planRunning = planRunning_;
+    s.archivePeriodMs = settings_.archivePeriodMs;
     bool anyMoving = planRunning_;
     for (int a = 0; a < kAxes; ++a) {
         const AxisTrack& t = track_[static_cast<std::size_t>(a)];
@@ -724,6 +743,7 @@ bool ControllerLink::PollAxis(int axis) {
     long code;
     std::string linkText;
     std::array<bool, kAxes> flags{};
+    unsigned long long gen = stopGeneration_.load();
     {
         Turn turn(*this);
         KT300Protocol& p = ctrl_.Protocol();
@@ -735,10 +755,7 @@ bool ControllerLink::PollAxis(int axis) {
     if (!ok) {
         // A stop that preempted this query, or a refusal, is no link failure.
         if (code == KT300Protocol::kErrBusy || IsControllerRefusal(code) || code == 0) return false;
-        {
-            std::lock_guard q(queueLock_);
-            if (stopsInFlight_ > 0) return false;
-        }
+        if (stopGeneration_.load() != gen) return false;
         FailFromCode(std::string("Polling the position of ") + KT300Protocol::AxisLetter(axis),
                      code, linkText);
         return false;

@@ -65,6 +65,7 @@ struct Snapshot {
     LinkState state = LinkState::kDisable;
     std::string status;
     bool planRunning = false;
+    int archivePeriodMs = 0;
     std::array<AxisSnapshot, kAxes> axes{};
 };
 
@@ -85,7 +86,6 @@ class ControllerLink {
 
     // Applies new settings: ends the poller and closes the link first.
     void Configure(const LinkSettings& settings);
-    const LinkSettings& Settings() const { return settings_; }
 
     Result Connect();  // also recovers from a fault (closes and opens again)
     void Disconnect();
@@ -176,6 +176,7 @@ class ControllerLink {
     Result OpenSimulator();
     Snapshot MakeSnapshot() const;
     Result RunStop(const std::string& what, const std::function<bool()>& send);
+    void WaitForStops();
 
     CKORVAKT3002Ctrl ctrl_;
     std::unique_ptr<korva::sim::PtySimulator> sim_;
@@ -188,6 +189,7 @@ class ControllerLink {
     unsigned long long nextTicket_ = 0;
     unsigned long long serving_ = 0;
     int stopsInFlight_ = 0;
+    std::atomic<unsigned long long> stopGeneration_{0};  // counts the stops sent
 
     // Motion and link state, guarded by stateLock_.
     mutable std::mutex stateLock_;
@@ -213,6 +215,9 @@ class ControllerLink {
     int notifying_ = 0;
 };
 
+// The first line of a reply, without the line end a previous reply may have
+// left at its start.
+std::string FirstReplyLine(const std::string& reply);
 // The text for a protocol or link code, as a client should read it.
 std::string DescribeCode(long code);
 // "deg", "mm", "step", "um" for unit 0..3; "" otherwise.

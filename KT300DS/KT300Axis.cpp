@@ -157,11 +157,11 @@ Tango::ConstDevString KT300Axis::dev_status() {
 }
 
 void KT300Axis::OnSnapshot(const Snapshot& snapshot) {
-    if (!attached_ || !configError_.empty() || Tango::Util::instance()->is_svr_starting()) return;
-    const AxisSnapshot& a = snapshot.axes[static_cast<std::size_t>(axis_)];
+    if (!attached_ || Tango::Util::instance()->is_svr_starting()) return;
     try {
         Tango::AutoTangoMonitor monitor(this);
-        if (!attached_) return;
+        if (!attached_ || !configError_.empty()) return;
+        const AxisSnapshot& a = snapshot.axes[static_cast<std::size_t>(axis_)];
         statePusher_.Push(*this, ToTango(a.state), a.status);
         if (!a.positionKnown) return;
         if (!positionPushed_ || a.position != lastPushedPosition_) {
@@ -171,7 +171,7 @@ void KT300Axis::OnSnapshot(const Snapshot& snapshot) {
             push_change_event("Position", &position);
         }
         // Archive: at the period while moving, and once when the axis comes to stand.
-        int period = link_->Settings().archivePeriodMs;
+        int period = snapshot.archivePeriodMs;
         auto now = std::chrono::steady_clock::now();
         bool due = period > 0 && now - lastArchive_ >= std::chrono::milliseconds(period);
         if ((a.moving && due) || (!a.moving && !archivedStanding_)) {

@@ -202,10 +202,10 @@ Tango::ConstDevString KT300Controller::dev_status() {
 }
 
 void KT300Controller::OnSnapshot(const Snapshot& snapshot) {
-    if (!attached_ || !configError_.empty() || Tango::Util::instance()->is_svr_starting()) return;
+    if (!attached_ || Tango::Util::instance()->is_svr_starting()) return;
     try {
         Tango::AutoTangoMonitor monitor(this);
-        if (!attached_) return;
+        if (!attached_ || !configError_.empty()) return;
         statePusher_.Push(*this, ToTango(snapshot.state), snapshot.status);
     } catch (const Tango::DevFailed&) {
         // No monitor in time, or no event channel: the next snapshot tries again.
@@ -286,7 +286,7 @@ void KT300ControllerClass::attribute_factory(std::vector<Tango::Attr*>& list) {
                                  }),
               "KT300Controller::SystemInfo");
         // "SystemInfo KT3007Q,1.0,4": the second word of the first line.
-        std::string line = reply.substr(0, reply.find_first_of("\r\n"));
+        std::string line = FirstReplyLine(reply);
         std::size_t sp = line.find(' ');
         c.systemInfoText = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         c.modelText = c.systemInfoText.substr(0, c.systemInfoText.find(','));
@@ -362,7 +362,7 @@ void KT300ControllerClass::command_factory() {
                                            }),
                   "KT300Controller::ListPlans");
             // "PLAN A,B" (or "PLAN" alone) on the first line.
-            std::string line = reply.substr(0, reply.find_first_of("\r\n"));
+            std::string line = FirstReplyLine(reply);
             std::size_t sp = line.find(' ');
             std::vector<std::string> names;
             if (sp != std::string::npos) {
