@@ -1,0 +1,191 @@
+// ControllerLink against a scripted controller on a pseudo-terminal: what
+// reaches the wire, in which order, and when nothing does.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "ControllerLink.h"
+#include "PtyPair.h"
+#include "ScriptedPeer.h"
+
+using namespace std::chrono_literals;
+using kt300ds::ControllerLink;
+using kt300ds::Result;
+
+namespace {
+
+// Every query gets a value of 1 for the axis it names; motion gets READY.
+constexpr const char* kAnswer = "R X,1\rOK\r";
+
+class CoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok()) << pty.Error();
+        peer.SetDefaultReply(kAnswer);
+        kt300ds::LinkSettings s;
+        s.devicePath = pty.SlavePath();
+        s.pollPeriodMs = 5;
+        link.Configure(s);
+        Result r = link.Connect();
+        ASSERT_TRUE(r.ok) << r.text;
+        // Connect reads each axis twice to see whether it moves.
+        ASSERT_TRUE(WaitStanding(2s));
+    }
+
+    bool WaitStanding(std::chrono::milliseconds limit) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            auto s = link.State();
+            bool quiet = std::none_of(s.axes.begin(), s.axes.end(),
+                                      [](const kt300ds::AxisSnapshot& a) { return a.moving; });
+            if (quiet) {
+                // The poller's last round may still be on the line.
+                std::this_thread::sleep_for(50ms);
+                if (peer.WaitForOutputDone(1s)) return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    std::vector<std::string> LinesAfter(std::size_t from) {
+        auto lines = peer.Lines();
+        return {lines.begin() + static_cast<long>(std::min(from, lines.size())), lines.end()};
+    }
+
+    korva::test::PtyPair pty;
+    korva::test::ScriptedPeer peer{pty};
+    ControllerLink link;
+};
+
+Result ReadSpeed(ControllerLink& link, int axis) {
+    float v = 0;
+    return link.Exchange("read", [&](KT300Protocol& p) { return p.GetSpeed(axis, &v); });
+}
+
+TEST_F(CoreTest, NothingOnTheLineWhileEverythingStands) {
+    std::size_t before = peer.Lines().size();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(LinesAfter(before), std::vector<std::string>{});
+    EXPECT_EQ(link.State().state, kt300ds::LinkState::kOn);
+}
+
+TEST_F(CoreTest, MovePolledUntilItStandsThenSilence) {
+    std::size_t before = peer.Lines().size();
+    ASSERT_TRUE(link.MoveAbsolute(0, 5.0).ok);
+    EXPECT_EQ(link.State().axes[0].state, kt300ds::AxisState::kMoving);
+    // The position never changes: standing once the protocol's repeat rule
+    // sets the stop flag (or the still-time passes), polled meanwhile.
+    ASSERT_TRUE(WaitStanding(3s));
+    auto lines = LinesAfter(before);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "GoPosition X,O,A,P,5.000000");
+    EXPECT_GE(std::count(lines.begin(), lines.end(), "Position? X"), 2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Position? Y"), 0) << "only moving axes";
+    std::size_t after = peer.Lines().size();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(LinesAfter(after), std::vector<std::string>{});
+}
+
+TEST_F(CoreTest, StopReachesTheWireAheadOfQueuedRequests) {
+    // The exchange in flight is answered late; two more requests queue behind it.
+    peer.SetDefaultReply(kAnswer, {.delay = 300ms});
+    std::size_t before = peer.Lines().size();
+    std::vector<std::thread> clients;
+    std::vector<Result> results(3);
+    clients.emplace_back([&] { results[0] = ReadSpeed(link, 0); });
+    ASSERT_TRUE(peer.WaitForLines(before + 1, 1s));
+    clients.emplace_back([&] { results[1] = ReadSpeed(link, 1); });
+    clients.emplace_back([&] { results[2] = ReadSpeed(link, 2); });
+    std::this_thread::sleep_for(50ms);  // both wait for their turn now
+    auto t0 = std::chrono::steady_clock::now();
+    Result stop = link.Stop(0, false);
+    auto stopMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    for (auto& c : clients) c.join();
+    EXPECT_TRUE(stop.ok) << stop.text;
+    for (const auto& r : results) EXPECT_TRUE(r.ok) << r.text;
+    auto lines = LinesAfter(before);
+    auto at = [&](const std::string& l) {
+        return std::find(lines.begin(), lines.end(), l) - lines.begin();
+    };
+    ASSERT_LT(at("Stop X"), static_cast<long>(lines.size()));
+    EXPECT_EQ(at("SetSpeed? X"), 0);
+    EXPECT_LT(at("Stop X"), at("SetSpeed? Y"));
+    EXPECT_LT(at("Stop X"), at("SetSpeed? Z"));
+    // At worst it waited for the reply in flight, never for the queue.
+    EXPECT_LT(stopMs, 600);
+}
+
+TEST_F(CoreTest, ManyClientsNeverSeeBusy) {
+    ASSERT_TRUE(link.MoveAbsolute(1, 3.0).ok);  // the poller queries meanwhile
+    std::atomic<int> failures{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 6; ++c)
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < 15; ++i) {
+                Result r = ReadSpeed(link, c % 4);
+                if (!r.ok) {
+                    ADD_FAILURE() << r.reason << ": " << r.text;
+                    ++failures;
+                }
+            }
+        });
+    // Stops from the side, as other clients would send them.
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(link.Stop(i % 4, false).ok);
+    }
+    for (auto& c : clients) c.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(link.State().state == kt300ds::LinkState::kFault, false) << link.State().status;
+}
+
+TEST_F(CoreTest, ControllerRefusalsAndBadValues) {
+    struct Case {
+        const char* reply;
+        const char* word;
+    } cases[] = {{"E03\r", "E03 (target outside the enabled user limits"},
+                 {"E04\r", "E04 (an axis of the motion is moving"}};
+    for (const auto& c : cases) {
+        peer.Expect("GoPosition X,O,A,P,150.000000", c.reply);
+        Result r = link.MoveAbsolute(0, 150.0);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.reason, "KT300_ControllerError");
+        EXPECT_NE(r.text.find(c.word), std::string::npos) << r.text;
+        EXPECT_EQ(link.State().state, kt300ds::LinkState::kOn) << "a refusal is no fault";
+        EXPECT_FALSE(link.State().axes[0].moving);
+    }
+    std::size_t before = peer.Lines().size();
+    for (double bad : {std::nan(""), 1e30, -2e9}) {
+        Result r = link.MoveAbsolute(0, bad);
+        EXPECT_EQ(r.reason, "KT300_BadValue") << bad;
+        r = link.MoveRelative(2, bad);
+        EXPECT_EQ(r.reason, "KT300_BadValue") << bad;
+    }
+    EXPECT_EQ(LinesAfter(before), std::vector<std::string>{}) << "nothing was sent";
+}
+
+TEST_F(CoreTest, HangUpIsAFaultWithItsReason) {
+    ASSERT_TRUE(link.MoveAbsolute(3, 2.0).ok);
+    peer.HangUp();
+    auto end = std::chrono::steady_clock::now() + 2s;
+    while (link.State().state != kt300ds::LinkState::kFault &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(10ms);
+    auto s = link.State();
+    ASSERT_EQ(s.state, kt300ds::LinkState::kFault);
+    EXPECT_NE(s.status.find("hung up"), std::string::npos) << s.status;
+    EXPECT_NE(s.status.find("10104"), std::string::npos) << s.status;
+    EXPECT_EQ(s.axes[3].state, kt300ds::AxisState::kFault);
+    Result r = ReadSpeed(link, 0);
+    EXPECT_EQ(r.reason, "KT300_Fault");
+    EXPECT_NE(r.text.find("Connect"), std::string::npos);
+}
+
+}  // namespace
