@@ -60,7 +60,8 @@ class Server:
                     skip = False
                     out.append(BAD_LIST)
                 continue
-            out.append(line)
+            # Archive events often enough to count them in a short move.
+            out.append(line.replace("ArchivePeriod: 1000", "ArchivePeriod: 200"))
         self.db = db
         with open(db, "w") as f:
             f.write("\n".join(out) + BAD_DEVICES)
@@ -164,6 +165,7 @@ class KT300DSTest(unittest.TestCase):
         change events while moving, and none while standing."""
         start_x, start_y = self.x.Position, self.y.Position
         pos_events = Recorder(self.x, "Position")
+        archive = Recorder(self.x, "Position", tango.EventType.ARCHIVE_EVENT)
         states = Recorder(self.x, "State")
         time.sleep(0.3)  # the subscription's first events
         t0 = time.monotonic()
@@ -186,9 +188,17 @@ class KT300DSTest(unittest.TestCase):
         self.assertGreater(len(moving), 5, "change events while moving")
         self.assertEqual(moving, sorted(moving), "positions rise monotonically")
         self.assertAlmostEqual(moving[-1], start_x + 6.0, places=4)
-        count = len(pos_events.snapshot())
+        # Archive events every 200 ms while moving, and once standing.
+        archived = [v for t, v in archive.snapshot() if t0 <= t <= t1 + 0.2]
+        self.assertGreaterEqual(len(archived), 2)
+        self.assertLessEqual(len(archived), (t1 - t0) / 0.2 + 3)
+        self.assertLess(len(archived), len(moving))
+        self.assertAlmostEqual(archived[-1], start_x + 6.0, places=4)
+        count = len(pos_events.snapshot()) + len(archive.snapshot())
         time.sleep(1.0)
-        self.assertEqual(len(pos_events.snapshot()), count, "no events while standing")
+        self.assertEqual(len(pos_events.snapshot()) + len(archive.snapshot()), count,
+                         "no events while standing")
+        archive.close()
         pos_events.close()
         states.close()
 
