@@ -119,6 +119,14 @@ std::string DescribeCode(long code) {
             return "the command could not be sent" + c;
         case KT300Protocol::kErrPortInput:
             return "the port input reply held no value" + c;
+        case KT300Protocol::kErrBadReply:
+            return "the reply held no valid value for the query" + c;
+        case KT300Protocol::kErrInterrupted:
+            return "interrupted by a stop" + c;
+        case KorvaComPort::kErrWriteIncomplete:
+            return "the command line could not be written whole" + c;
+        case KorvaComPort::kErrWaitInterrupted:
+            return "the wait for the reply was interrupted" + c;
         case KorvaComPort::kErrChannelGone:
             return "the link hung up (device gone)" + c;
         case KorvaComPort::kErrNoFlag:
@@ -366,7 +374,12 @@ Result ControllerLink::FailFromCode(const std::string& what, long code,
         lastRefusal_ = text;
         return Result::Fail("KT300_ControllerError", text);
     }
+    // Neither a stop that cut the exchange short nor a reply without its
+    // value says that the link failed.
     if (code == KT300Protocol::kErrBusy) return Result::Fail("KT300_Busy", text);
+    if (code == KT300Protocol::kErrInterrupted) return Result::Fail("KT300_Interrupted", text);
+    if (code == KT300Protocol::kErrBadReply || code == KT300Protocol::kErrPortInput)
+        return Result::Fail("KT300_BadReply", text);
     if (!linkText.empty() && code != KT300Protocol::kErrLinkClosed) text += ": " + linkText;
     EnterFault(text);
     return Result::Fail("KT300_LinkFailure", text);
@@ -378,13 +391,13 @@ Result ControllerLink::Exchange(const std::string& what,
     Result r = CheckUsable();
     if (!r.ok) return r;
     KT300Protocol& p = ctrl_.Protocol();
-    unsigned long long gen = stopGeneration_.load();
-    if (fn(p)) return Result::Ok();
-    if (stopGeneration_.load() != gen) {
-        // A stop went out meanwhile and may have cut this exchange short:
-        // once more after it, so the client never sees the interruption.
-        WaitForStops();
+    // A stop that goes out meanwhile may cut the exchange short: it runs
+    // again after the stop, so the client never sees the interruption.
+    for (int attempt = 0;; ++attempt) {
+        unsigned long long gen = stopGeneration_.load();
         if (fn(p)) return Result::Ok();
+        if (stopGeneration_.load() == gen || attempt >= 20) break;
+        WaitForStops();
     }
     long code = p.GetErrorCode();
     if (code == 0) {
@@ -754,7 +767,9 @@ bool ControllerLink::PollAxis(int axis) {
     }
     if (!ok) {
         // A stop that preempted this query, or a refusal, is no link failure.
-        if (code == KT300Protocol::kErrBusy || IsControllerRefusal(code) || code == 0) return false;
+        if (code == KT300Protocol::kErrBusy || code == KT300Protocol::kErrInterrupted ||
+            code == KT300Protocol::kErrBadReply || IsControllerRefusal(code) || code == 0)
+            return false;
         if (stopGeneration_.load() != gen) return false;
         FailFromCode(std::string("Polling the position of ") + KT300Protocol::AxisLetter(axis),
                      code, linkText);

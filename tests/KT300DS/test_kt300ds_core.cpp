@@ -1,16 +1,19 @@
 // ControllerLink against a scripted controller on a pseudo-terminal: what
 // reaches the wire, in which order, and when nothing does.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "ControllerLink.h"
 #include "PtyPair.h"
-#include "ScriptedPeer.h"
 
 using namespace std::chrono_literals;
 using kt300ds::ControllerLink;
@@ -18,14 +21,107 @@ using kt300ds::Result;
 
 namespace {
 
-// Every query gets a value of 1 for the axis it names; motion gets READY.
-constexpr const char* kAnswer = "R X,1\rOK\r";
+// A controller on the master side of a pty that answers each line by its
+// kind: a query with "<word> <axis>,1" (its own word and axis, as a real
+// controller does), a motion with READY (or a set refusal), a stop with the
+// stop report; anything else with OK. Replies can be held back; every line is
+// recorded.
+class FakeController {
+  public:
+    explicit FakeController(korva::test::PtyPair& pty) : pty_(pty) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~FakeController() {
+        quit_ = true;
+        thread_.join();
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard l(lock_);
+        return lines_;
+    }
+    // When a line was first seen (time_point{} if never).
+    std::chrono::steady_clock::time_point SeenAt(const std::string& line) {
+        std::lock_guard l(lock_);
+        for (std::size_t i = 0; i < lines_.size(); ++i)
+            if (lines_[i] == line) return times_[i];
+        return {};
+    }
+    bool WaitForLines(std::size_t n, std::chrono::milliseconds limit) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (Lines().size() < n)
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            else
+                std::this_thread::sleep_for(1ms);
+        return true;
+    }
+    void SetDelay(std::chrono::milliseconds d) { delayMs_ = static_cast<int>(d.count()); }
+    void RefuseNextMove(std::string reply) {
+        std::lock_guard l(lock_);
+        refusal_ = std::move(reply);
+    }
+    void HangUp() { pty_.CloseMaster(); }
+
+  private:
+    void Run() {
+        std::string partial;
+        std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> out;
+        while (!quit_) {
+            int fd = pty_.Master();
+            if (fd < 0) return;
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 1) > 0) {
+                char buf[256];
+                ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n <= 0) return;
+                partial.append(buf, static_cast<std::size_t>(n));
+            }
+            std::size_t cr;
+            while ((cr = partial.find('\r')) != std::string::npos) {
+                std::string line = partial.substr(0, cr);
+                partial.erase(0, cr + 1);
+                // Lines are seen at once; replies go out when due, in order.
+                out.emplace_back(
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs_.load()),
+                    Answer(line));
+            }
+            while (!out.empty() && out.front().first <= std::chrono::steady_clock::now()) {
+                const std::string& reply = out.front().second;
+                if (::write(fd, reply.data(), reply.size()) < 0) return;
+                out.pop_front();
+            }
+        }
+    }
+    std::string Answer(const std::string& line) {
+        std::lock_guard l(lock_);
+        lines_.push_back(line);
+        times_.push_back(std::chrono::steady_clock::now());
+        std::size_t q = line.find("? ");
+        if (q != std::string::npos && line.size() == q + 3)
+            return line.substr(0, q) + " " + line.back() + ",1\rOK\r";
+        if (line.rfind("Go", 0) == 0) {
+            std::string r = refusal_.empty() ? "READY\r" : refusal_;
+            refusal_.clear();
+            return r;
+        }
+        if (line.rfind("Stop ", 0) == 0) return std::string(1, line.back()) + " STOP\rOK\r";
+        return "OK\r";
+    }
+
+    korva::test::PtyPair& pty_;
+    std::atomic<bool> quit_{false};
+    std::atomic<int> delayMs_{0};
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
+    std::string refusal_;
+    std::thread thread_;
+};
 
 class CoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Ok()) << pty.Error();
-        peer.SetDefaultReply(kAnswer);
         kt300ds::LinkSettings s;
         s.devicePath = pty.SlavePath();
         s.pollPeriodMs = 5;
@@ -43,9 +139,8 @@ class CoreTest : public ::testing::Test {
             bool quiet = std::none_of(s.axes.begin(), s.axes.end(),
                                       [](const kt300ds::AxisSnapshot& a) { return a.moving; });
             if (quiet) {
-                // The poller's last round may still be on the line.
-                std::this_thread::sleep_for(50ms);
-                if (peer.WaitForOutputDone(1s)) return true;
+                std::this_thread::sleep_for(50ms);  // the poller's last query ends
+                return true;
             }
             std::this_thread::sleep_for(10ms);
         }
@@ -58,7 +153,7 @@ class CoreTest : public ::testing::Test {
     }
 
     korva::test::PtyPair pty;
-    korva::test::ScriptedPeer peer{pty};
+    FakeController peer{pty};
     ControllerLink link;
 };
 
@@ -78,8 +173,8 @@ TEST_F(CoreTest, MovePolledUntilItStandsThenSilence) {
     std::size_t before = peer.Lines().size();
     ASSERT_TRUE(link.MoveAbsolute(0, 5.0).ok);
     EXPECT_EQ(link.State().axes[0].state, kt300ds::AxisState::kMoving);
-    // The position never changes: standing once the protocol's repeat rule
-    // sets the stop flag (or the still-time passes), polled meanwhile.
+    // The position never changes and no stop report comes: standing once the
+    // protocol's repeat rule sets the stop flag or the still-time passes.
     ASSERT_TRUE(WaitStanding(3s));
     auto lines = LinesAfter(before);
     ASSERT_FALSE(lines.empty());
@@ -93,7 +188,7 @@ TEST_F(CoreTest, MovePolledUntilItStandsThenSilence) {
 
 TEST_F(CoreTest, StopReachesTheWireAheadOfQueuedRequests) {
     // The exchange in flight is answered late; two more requests queue behind it.
-    peer.SetDefaultReply(kAnswer, {.delay = 300ms});
+    peer.SetDelay(300ms);
     std::size_t before = peer.Lines().size();
     std::vector<std::thread> clients;
     std::vector<Result> results(3);
@@ -118,8 +213,11 @@ TEST_F(CoreTest, StopReachesTheWireAheadOfQueuedRequests) {
     EXPECT_EQ(at("SetSpeed? X"), 0);
     EXPECT_LT(at("Stop X"), at("SetSpeed? Y"));
     EXPECT_LT(at("Stop X"), at("SetSpeed? Z"));
-    // At worst it waited for the reply in flight, never for the queue.
-    EXPECT_LT(stopMs, 600);
+    // The stop cut the wait for the reply in flight short: on the wire at
+    // once, not after that reply, let alone after the queue.
+    auto onWire = std::chrono::duration_cast<std::chrono::milliseconds>(peer.SeenAt("Stop X") - t0);
+    EXPECT_LT(onWire.count(), 100);
+    EXPECT_LT(stopMs, 1000);  // its own reply comes 300 ms later
 }
 
 TEST_F(CoreTest, ManyClientsNeverSeeBusy) {
@@ -153,7 +251,7 @@ TEST_F(CoreTest, ControllerRefusalsAndBadValues) {
     } cases[] = {{"E03\r", "E03 (target outside the enabled user limits"},
                  {"E04\r", "E04 (an axis of the motion is moving"}};
     for (const auto& c : cases) {
-        peer.Expect("GoPosition X,O,A,P,150.000000", c.reply);
+        peer.RefuseNextMove(c.reply);
         Result r = link.MoveAbsolute(0, 150.0);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.reason, "KT300_ControllerError");
