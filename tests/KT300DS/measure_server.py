@@ -114,36 +114,35 @@ class FakeController(threading.Thread):
 
     def run(self):
         buf = b""
+        out = []  # (due, bytes): replies go out late, lines are seen at once
         while not self.quit:
-            r, _, _ = select.select([self.master], [], [], 0.05)
-            if not r:
-                continue
-            buf += os.read(self.master, 1024)
+            r, _, _ = select.select([self.master], [], [], 0.001)
+            if r:
+                buf += os.read(self.master, 1024)
             while b"\r" in buf:
                 line, buf = buf.split(b"\r", 1)
-                self.answer(line.decode(errors="replace").strip())
+                delay, reply = self.answer(line.decode(errors="replace").strip())
+                out.append((time.perf_counter() + delay, reply))
+            while out and out[0][0] <= time.perf_counter():
+                os.write(self.master, out.pop(0)[1].encode())
 
     def answer(self, line):
         now = time.perf_counter()
         if line.startswith("Stop X") or line.startswith("STOPALL"):
             self.stop_at = now  # the stop line is on the wire
             self.moving = False
-            reply = "X STOP\rOK\r"
-        elif line.startswith("Position?"):
+            return 0, "X STOP\rOK\r"
+        if line.startswith("Position?"):
             if self.moving:
                 self.pos += 0.01
-            time.sleep(REPLY_MS / 1000)
-            reply = "Position %s,%.6f\rOK\r" % (line[-1], self.pos)
-        elif line.startswith("GoPosition"):
+            return REPLY_MS / 1000, "Position %s,%.6f\rOK\r" % (line[-1], self.pos)
+        if line.startswith("GoPosition"):
             self.moving = True
-            reply = "READY\r"
-        elif line.endswith("?") or "? " in line:
-            time.sleep(REPLY_MS / 1000)
+            return 0, "READY\r"
+        if "? " in line:
             word = line.split("?")[0]
-            reply = "%s %s,1\rOK\r" % (word, line[-1])
-        else:
-            reply = "OK\r"
-        os.write(self.master, reply.encode())
+            return REPLY_MS / 1000, "%s %s,1\rOK\r" % (word, line[-1])
+        return 0, "OK\r"
 
 
 def measure_stop(server, rounds=30):
