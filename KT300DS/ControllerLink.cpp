@@ -1,13 +1,18 @@
 #include "ControllerLink.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
+#include "PortMap.h"
 #include "PtySimulator.h"
 
 namespace kt300ds {
@@ -287,8 +292,17 @@ Result ControllerLink::Connect() {
                 else
                     why = DescribeCode(linkCode);
                 std::string linkText = p.GetLinkErrorText();
-                if (!linkText.empty() && linkCode != KT300Protocol::kLinkErrHandshake)
+                std::string device =
+                    usb            ? std::string()
+                    : path.empty() ? korva::PortDevicePath(static_cast<unsigned>(settings_.port))
+                                   : path;
+                if (linkCode == KorvaComPort::kErrOpenCom && !device.empty() &&
+                    ::access(device.c_str(), R_OK | W_OK) != 0) {
+                    // The link's text guesses "in use"; the device's own reason is better.
+                    why += ": " + device + ": " + std::strerror(errno);
+                } else if (!linkText.empty() && linkCode != KT300Protocol::kLinkErrHandshake) {
                     why += ": " + linkText;
+                }
                 result =
                     Result::Fail("KT300_ConnectFailed", "Connect to " + where + " failed: " + why);
             }

@@ -295,6 +295,8 @@ class KT300DSTest(unittest.TestCase):
         try:
             self.assertRefused(lambda: setattr(t, "Position", 5.0), "KT300_ControllerError",
                                "E03", "limits")
+            self.assertEqual(self.ctrl.state(), tango.DevState.ON)  # a refusal is no fault
+            self.assertIn("E03", self.ctrl.status())
             t.Position = 2.0
             self.wait_standing(t)
             self.assertEqual(t.state(), tango.DevState.ALARM)

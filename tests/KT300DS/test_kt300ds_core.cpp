@@ -287,3 +287,25 @@ TEST_F(CoreTest, HangUpIsAFaultWithItsReason) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CoreConnect, FailureNamesTheDeviceAndItsReason) {
+    ControllerLink link;
+    kt300ds::LinkSettings s;
+    s.devicePath = "/nonexistent/ttyKT300";
+    link.Configure(s);
+    Result r = link.Connect();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.reason, "KT300_ConnectFailed");
+    EXPECT_NE(r.text.find("/nonexistent/ttyKT300: No such file or directory"), std::string::npos)
+        << r.text;
+    EXPECT_NE(r.text.find("10102"), std::string::npos) << r.text;
+    auto state = link.State();
+    EXPECT_EQ(state.state, kt300ds::LinkState::kFault);
+    EXPECT_NE(state.status.find("Run Connect"), std::string::npos) << state.status;
+    // Stops still answer clearly rather than hang.
+    EXPECT_FALSE(link.StopAll().ok);
+}
+
+}  // namespace
