@@ -60,13 +60,22 @@ class FakeController {
         std::lock_guard l(lock_);
         refusal_ = std::move(reply);
     }
-    void HangUp() { pty_.CloseMaster(); }
+    // The cable pulled out: the fake's own thread closes the master, so no
+    // write of it meets a descriptor closed (and reused) under it.
+    void HangUp() {
+        hangUp_ = true;
+        while (pty_.Master() >= 0) std::this_thread::sleep_for(1ms);
+    }
 
   private:
     void Run() {
         std::string partial;
         std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> out;
         while (!quit_) {
+            if (hangUp_) {
+                pty_.CloseMaster();
+                return;
+            }
             int fd = pty_.Master();
             if (fd < 0) return;
             pollfd p{fd, POLLIN, 0};
@@ -110,6 +119,7 @@ class FakeController {
 
     korva::test::PtyPair& pty_;
     std::atomic<bool> quit_{false};
+    std::atomic<bool> hangUp_{false};
     std::atomic<int> delayMs_{0};
     std::mutex lock_;
     std::vector<std::string> lines_;
