@@ -13,8 +13,24 @@ void Tango::DServer::class_factory() {
 }
 
 int main(int argc, char* argv[]) {
-    if (argc > 1 && (std::strcmp(argv[1], "--version") == 0)) {
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
         std::cout << "KT300DS " << KORVA_VERSION << "\n";
+        return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+        std::cout << R"(usage: KT300DS INSTANCE [TANGO options]
+Serves KT300 controllers to TANGO clients: device classes KT300Controller
+(one per controller) and KT300Axis (one per axis).
+
+  KT300DS lab                       devices from the TANGO database (TANGO_HOST)
+  KT300DS sim -file=examples/tango/sim.db -ORBendPoint giop:tcp:127.0.0.1:10000
+                                    devices from a file database, here the
+                                    built-in simulator; clients use
+                                    tango://127.0.0.1:10000/kt300/axis/x#dbase=no
+
+Environment: TANGO_HOST, KORVA_COM<n> (device of serial port n), KORVA_FTD2XX,
+KORVA_TRACE. Device properties and decisions: KT300DS/README.md.
+)";
         return 0;
     }
     Tango::Util* tg = nullptr;
