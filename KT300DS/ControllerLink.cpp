@@ -332,6 +332,15 @@ Result ControllerLink::Connect() {
     return result;
 }
 
+void ControllerLink::SetUnusable(const std::string& reason) {
+    {
+        std::lock_guard lock(stateLock_);
+        fault_ = true;
+        faultText_ = reason;
+    }
+    Kick();
+}
+
 void ControllerLink::Disconnect() {
     {
         Turn turn(*this);
@@ -664,7 +673,7 @@ Snapshot ControllerLink::MakeSnapshot() const {
         anyMoving = anyMoving || x.moving;
         if (fault_) {
             x.state = AxisState::kFault;
-            x.status = "The link to the controller failed: " + faultText_;
+            x.status = "The controller is unusable: " + faultText_;
         } else if (!connected_) {
             x.state = AxisState::kDisable;
             x.status = "The controller is not connected (" + disableText_ + ").";

@@ -88,6 +88,9 @@ class ControllerLink {
     void Configure(const LinkSettings& settings);
 
     Result Connect();  // also recovers from a fault (closes and opens again)
+    // The controller cannot be used as configured: FAULT with this reason
+    // until the next Configure.
+    void SetUnusable(const std::string& reason);
     void Disconnect();
 
     // --- requests, one at a time per controller, in arrival order ---

@@ -178,7 +178,10 @@ void KT300Controller::init_device() {
                                "SimulatorModel", "PollPeriod", "ArchivePeriod"}),
         &settings);
     link_->Configure(settings);
-    if (configError_.empty()) link_->Connect();  // a failure shows as FAULT with its reason
+    if (configError_.empty())
+        link_->Connect();  // a failure shows as FAULT with its reason
+    else
+        link_->SetUnusable(get_name() + " has a bad property: " + configError_);
     statePusher_ = StatePusher{};
     attached_ = true;
     link_->AddListener(this);

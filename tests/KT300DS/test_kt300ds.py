@@ -17,7 +17,8 @@ import tango
 
 SERVER = DB = None
 BAD_LIST = """KT300DS/sim/DEVICE/KT300Axis: "kt300/axis/x","kt300/axis/y","kt300/axis/z","kt300/axis/t",\\
-                              "kt300/axis/q","kt300/axis/orphan","kt300/axis/noaxis"
+                              "kt300/axis/q","kt300/axis/orphan","kt300/axis/noaxis",\\
+                              "kt300/axis/badctrl"
 """
 BAD_DEVICES = """
 kt300/axis/q->Controller: "kt300/ctrl/1"
@@ -25,6 +26,9 @@ kt300/axis/q->Axis: Q
 kt300/axis/orphan->Controller: "kt300/ctrl/none"
 kt300/axis/orphan->Axis: X
 kt300/axis/noaxis->Controller: "kt300/ctrl/1"
+kt300/axis/badctrl->Controller: "kt300/ctrl/bad"
+kt300/axis/badctrl->Axis: X
+kt300/ctrl/bad->Port: COM3
 """
 
 
@@ -60,6 +64,8 @@ class Server:
                     skip = False
                     out.append(BAD_LIST)
                 continue
+            if line.startswith("KT300DS/sim/DEVICE/KT300Controller"):
+                line = 'KT300DS/sim/DEVICE/KT300Controller: "kt300/ctrl/1","kt300/ctrl/bad"'
             # Archive events often enough to count them in a short move.
             out.append(line.replace("ArchivePeriod: 1000", "ArchivePeriod: 200"))
         self.db = db
@@ -323,6 +329,14 @@ class KT300DSTest(unittest.TestCase):
         cases = [("kt300/axis/q", "Axis", '"Q"'),
                  ("kt300/axis/noaxis", "Axis", "missing"),
                  ("kt300/axis/orphan", "Controller", "kt300/ctrl/none")]
+        bad = self.server.proxy("kt300/ctrl/bad")
+        self.assertEqual(bad.state(), tango.DevState.FAULT)
+        self.assertIn('property Port is "COM3"', bad.status())
+        self.assertRefused(bad.Connect, "KT300_BadProperty", "Port", "1..255")
+        axis = self.server.proxy("kt300/axis/badctrl")
+        self.assertEqual(axis.state(), tango.DevState.FAULT)
+        self.assertIn("kt300/ctrl/bad has a bad property", axis.status())
+        self.assertRefused(lambda: axis.Position, "KT300_Fault", "Port")
         for name, prop, word in cases:
             with self.subTest(name):
                 p = self.server.proxy(name)
