@@ -56,6 +56,10 @@ class FakeController {
         return true;
     }
     void SetDelay(std::chrono::milliseconds d) { delayMs_ = static_cast<int>(d.count()); }
+    // Mute: lines are taken but never answered. Garbled: queries get a value
+    // line of another word.
+    void SetMute(bool mute) { mute_ = mute; }
+    void SetGarbled(bool garbled) { garbled_ = garbled; }
     void RefuseNextMove(std::string reply) {
         std::lock_guard l(lock_);
         refusal_ = std::move(reply);
@@ -105,9 +109,11 @@ class FakeController {
         std::lock_guard l(lock_);
         lines_.push_back(line);
         times_.push_back(std::chrono::steady_clock::now());
+        if (mute_) return {};
         std::size_t q = line.find("? ");
         if (q != std::string::npos && line.size() == q + 3)
-            return line.substr(0, q) + " " + line.back() + ",1\rOK\r";
+            return (garbled_ ? std::string("#~x") : line.substr(0, q)) + " " + line.back() +
+                   ",1\rOK\r";
         if (line.rfind("Go", 0) == 0) {
             std::string r = refusal_.empty() ? "READY\r" : refusal_;
             refusal_.clear();
@@ -120,6 +126,8 @@ class FakeController {
     korva::test::PtyPair& pty_;
     std::atomic<bool> quit_{false};
     std::atomic<bool> hangUp_{false};
+    std::atomic<bool> mute_{false};
+    std::atomic<bool> garbled_{false};
     std::atomic<int> delayMs_{0};
     std::mutex lock_;
     std::vector<std::string> lines_;
@@ -277,6 +285,33 @@ TEST_F(CoreTest, ControllerRefusalsAndBadValues) {
         EXPECT_EQ(r.reason, "KT300_BadValue") << bad;
     }
     EXPECT_EQ(LinesAfter(before), std::vector<std::string>{}) << "nothing was sent";
+}
+
+TEST_F(CoreTest, GarbledReplyIsRefusedWithoutFault) {
+    peer.SetGarbled(true);
+    Result r = ReadSpeed(link, 1);
+    EXPECT_EQ(r.reason, "KT300_BadReply") << r.text;
+    EXPECT_NE(r.text.find("20011"), std::string::npos) << r.text;
+    EXPECT_EQ(link.State().state, kt300ds::LinkState::kOn);
+    peer.SetGarbled(false);
+    EXPECT_TRUE(ReadSpeed(link, 1).ok);
+}
+
+TEST_F(CoreTest, MuteControllerMidMoveIsAFault) {
+    ASSERT_TRUE(link.MoveAbsolute(2, 4.0).ok);
+    peer.SetMute(true);
+    // The poller's query waits its 2000 ms, then the link counts as failed.
+    auto end = std::chrono::steady_clock::now() + 4s;
+    while (link.State().state != kt300ds::LinkState::kFault &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    auto s = link.State();
+    ASSERT_EQ(s.state, kt300ds::LinkState::kFault);
+    EXPECT_NE(s.status.find("did not answer in time"), std::string::npos) << s.status;
+    EXPECT_EQ(s.axes[2].state, kt300ds::AxisState::kFault);
+    peer.SetMute(false);
+    EXPECT_TRUE(link.Connect().ok);
+    EXPECT_EQ(link.State().state, kt300ds::LinkState::kOn);
 }
 
 TEST_F(CoreTest, HangUpIsAFaultWithItsReason) {
