@@ -140,6 +140,20 @@ class CDxfRunDlg : public QWidget {
     void OnRun();
     void OnStop();
 
+    // For the shell (one motion at a time across panels, Stop all, leaving):
+    // whether a run is in progress; StopRun ends it with the decelerating
+    // stop and the tool off (from the GUI thread; the run thread makes the
+    // calls). SetStartBlocked with a reason disables starting a run and shows
+    // the reason on the run controls' tooltips; an empty reason allows it.
+    void StopRun();
+    void SetStartBlocked(const QString& reason);
+    QString StartBlockedReason() const { return m_startBlocked; }
+
+  signals:
+    void RunStarted();
+    void RunFinished();
+
+  public:
     // State and widgets, for the shell and tests.
     dxf::CCadIO& Cad() { return *m_cad; }
     bool Imported() const { return m_bImported; }
@@ -160,6 +174,7 @@ class CDxfRunDlg : public QWidget {
     void CreateControls();
     void ShowPositions(const plan::AxisPositions& positions);
     void OnRunEnded();
+    void UpdateRunControls();
     void SetStatus(const QString& text);
 
     static void OnLibraryMessage(void* context, uint32_t message, intptr_t wParam, intptr_t);
@@ -188,6 +203,7 @@ class CDxfRunDlg : public QWidget {
     std::unique_ptr<plan::CompletionWaiter> m_waiter;
     std::thread m_runThread;
     bool m_bShutDown = false;
+    QString m_startBlocked;
 };
 
 }  // namespace stagedesk
