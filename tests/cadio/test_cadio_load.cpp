@@ -290,3 +290,87 @@ TEST(CadioLoad, ProgressRisesToOneHundred) {
 
 }  // namespace
 }  // namespace korva::cadio
+
+namespace korva::cadio {
+namespace {
+
+// Everything a load keeps, records with their vertices, text and colours.
+std::string Dump(const Model& m) {
+    std::ostringstream s;
+    s.precision(17);
+    auto entity = [&](const Entity& e) {
+        const DrwEntityRecord& r = e.rec;
+        s << r.kind << ' ' << r.handle << ' ' << r.x1 << ' ' << r.y1 << ' ' << r.z1 << ' ' << r.x2
+          << ' ' << r.y2 << ' ' << r.z2 << ' ' << r.circleX << ' ' << r.circleY << ' '
+          << r.circleRadius << ' ' << r.arcX << ' ' << r.arcY << ' ' << r.arcRadius << ' '
+          << r.arcStartAngle << ' ' << r.arcEndAngle << ' ' << r.flags << ' ' << e.color << " '"
+          << e.text << "'";
+        for (const DrwVertex& v : e.vertices)
+            s << " (" << v.x << ',' << v.y << ',' << v.z << ',' << v.bulge << ')';
+        s << '\n';
+    };
+    for (const TableEntry& t : m.tables)
+        s << "table " << t.type << ' ' << t.name << ' ' << t.color << '\n';
+    for (const korva::cadio::Block& b : m.blocks) {
+        s << "block " << b.name << '\n';
+        for (const Entity& e : b.entities) entity(e);
+    }
+    for (const Entity& e : m.entities) entity(e);
+    s << "notes " << m.notes << '\n';
+    return s.str();
+}
+
+// The plain entities decoded by the library itself come out exactly as dxflib
+// reads them: attributes (layer colours, by-block colours), mirrored planes,
+// paper space, blocks, LWPOLYLINEs with extended data or odd counts (which
+// dxflib must then read, all of them), groups repeated, decimal commas.
+TEST(CadioLoad, PlainEntitiesReadWithoutDxflibGiveTheSameModel) {
+    const std::string tricky =
+        Blocks(Block("B", Line(0, 0, 1, 1) + "0\nCIRCLE\n8\nL1\n62\n0\n10\n1\n20\n2\n40\n3\n") +
+                   Block("C", "0\nARC\n8\n0\n10\n0\n20\n0\n40\n2\n50\n10\n51\n80\n230\n-1\n"),
+               Line(1, 2, 3, 4) +
+                   "0\nLINE\n8\nL1\n62\n3\n10\n1,5\n20\n2\n20\n7\n11\n3\n21\n4\n370\n25\n39\n2\n" +
+                   "0\nARC\n8\n0\n10\n5\n20\n5\n40\n2\n50\n350\n51\n20\n210\n0\n220\n0\n230\n-1\n" +
+                   "0\nCIRCLE\n8\n0\n67\n1\n10\n1\n20\n1\n40\n1\n" +
+                   "0\nCIRCLE\n8\n0\n10\n1\n20\n1\n40\n1\n210\n1\n220\n0\n230\n0\n" +
+                   "0\nPOINT\n8\n0\n10\n4\n20\n5\n" +
+                   "0\nLWPOLYLINE\n8\n0\n90\n3\n70\n1\n10\n0\n20\n0\n42\n0."
+                   "5\n10\n1\n20\n0\n10\n1\n20\n1\n" +
+                   "0\nLWPOLYLINE\n8\n0\n90\n5\n70\n0\n10\n0\n20\n0\n10\n2\n20\n0\n230\n-1\n" +
+                   "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n9\n21\n9\n1001\nAPP\n1000\nx\n" +
+                   Insert("B", 10, 0) + Insert("C", 0, 10) +
+                   "0\nTEXT\n8\n0\n10\n1\n20\n1\n40\n2\n1\nhello\n" + Line(5, 5, 6, 6));
+    const std::string withXdataPolyline =
+        Entities("0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n0\n20\n0\n10\n1\n20\n1\n1001\nAPP\n" +
+                 std::string("0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n5\n20\n5\n10\n6\n20\n6\n") +
+                 Line(0, 0, 1, 0));
+    const std::string withoutCount =
+        Entities("0\nLWPOLYLINE\n8\n0\n90\n3\n10\n0\n20\n0\n10\n1\n20\n0\n10\n1\n20\n1\n" +
+                 std::string("0\nLWPOLYLINE\n8\n0\n10\n5\n20\n5\n10\n6\n20\n6\n") +
+                 "0\nLWPOLYLINE\n8\n0\n90\n2\n10\n7\n20\n7\n10\n8\n20\n8\n10\n9\n20\n9\n");
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {{"tricky", tricky},
+                          {"extended data on a polyline", withXdataPolyline},
+                          {"a polyline without its count", withoutCount},
+                          {"r12_shapes", ReadFixture("r12_shapes.dxf")},
+                          {"r2000_blocks", ReadFixture("r2000_blocks.dxf")},
+                          {"r2000_ignored", ReadFixture("r2000_ignored.dxf")},
+                          {"r2000_lwpolyline", ReadFixture("r2000_lwpolyline.dxf")},
+                          {"r2000_mirrored", ReadFixture("r2000_mirrored.dxf")},
+                          {"run_small", ReadFixture("run_small.dxf")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Model fast, slow;
+        std::string e1, e2;
+        ASSERT_TRUE(LoadDxfText(c.text, &fast, &e1, {}, true)) << e1;
+        ASSERT_TRUE(LoadDxfText(c.text, &slow, &e2, {}, false)) << e2;
+        EXPECT_FALSE(slow.entities.empty());
+        EXPECT_EQ(Dump(fast), Dump(slow));
+    }
+}
+
+}  // namespace
+}  // namespace korva::cadio
