@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <locale>
 #include <map>
 #include <memory>
@@ -176,6 +177,13 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
                 double v;
                 if (!ParseReal(value, &v)) {
                     *error = where() + Quote(value) + " is not a finite number";
+                    return false;
+                }
+                // Coordinates, radii, bulges and angles reach the controller
+                // as 32-bit floats.
+                if (code >= 10 && code <= 59 &&
+                    std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) {
+                    *error = where() + Quote(value) + " does not fit the 32-bit numbers a run sends";
                     return false;
                 }
                 break;
@@ -1195,7 +1203,9 @@ class TextBuffer : public std::streambuf {
 };
 
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking in open(): a FIFO without a writer would wait for ever.
+    // Anything but a regular file is refused before a byte is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
@@ -1209,6 +1219,7 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
         *error = "cannot read " + path + ": not a regular file";
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (st.st_size > 0) content->reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     for (;;) {
