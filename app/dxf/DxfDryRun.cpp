@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <iostream>
+#include <string_view>
 
 #include "CadIOBinding.h"
 #include "DxfPath.h"
@@ -101,8 +101,9 @@ bool Pair(std::string_view text, T* a, T* b, Parse parse) {
 }  // namespace
 
 bool ParseJobOptions(int argc, char** argv, JobOptions* o, std::string* error) {
-    const std::string_view names[] = {"--scale",    "--offset",      "--draw-speed", "--travel-speed",
-                                      "--tool-bit", "--tool-delays", "--arc-ccw"};
+    const std::string_view names[] = {"--scale",        "--offset",   "--draw-speed",
+                                      "--travel-speed", "--tool-bit", "--tool-delays",
+                                      "--arc-ccw"};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--") break;

@@ -181,41 +181,32 @@ double MoveSeconds(double length, double v, double a, double d) {
 
 }  // namespace
 
-double EstimateSeconds(const std::vector<JobStep>& steps, std::size_t from, const JobOptions& o,
-                       const AxisDynamics& own, double perMove) {
-    // The speed in force where the estimate starts.
+std::vector<double> EstimateRemaining(const std::vector<JobStep>& steps, const AxisDynamics& own,
+                                      double perMove) {
+    std::vector<double> seconds(steps.size() + 1, 0.0);
+    std::vector<double> take(steps.size(), 0.0);
     double speed = own.speed;
-    for (std::size_t i = 0; i < from && i < steps.size(); ++i) {
-        const JobStep& s = steps[i];
-        if (s.kind == JobStep::Kind::kSetSpeed)
-            speed = s.ownSpeed ? own.speed : static_cast<double>(s.speed);
-    }
-    double seconds = 0;
-    for (std::size_t i = from; i < steps.size(); ++i) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
         const JobStep& s = steps[i];
         switch (s.kind) {
             case JobStep::Kind::kSetSpeed:
                 speed = s.ownSpeed ? own.speed : static_cast<double>(s.speed);
                 break;
             case JobStep::Kind::kWait:
-                seconds += s.ms / 1000.0;
+                take[i] = s.ms / 1000.0;
                 break;
-            case JobStep::Kind::kMotion: {
-                if (s.motion.method == MotionCall::Method::kGoOrigion) {
-                    seconds += perMove;  // where the axes stand is not known here
-                    break;
-                }
-                if (!(speed > 0)) return -1;
-                seconds += MoveSeconds(MoveLength(s.motion), speed, own.acceleration,
-                                       own.deceleration) +
-                           perMove;
+            case JobStep::Kind::kMotion:
+                take[i] = perMove;  // the returns to the origin: distance unknown here
+                if (s.motion.method == MotionCall::Method::kGoOrigion) break;
+                if (!(speed > 0)) return {};
+                take[i] +=
+                    MoveSeconds(MoveLength(s.motion), speed, own.acceleration, own.deceleration);
                 break;
-            }
             default:
                 break;
         }
     }
-    (void)o;
+    for (std::size_t i = steps.size(); i-- > 0;) seconds[i] = seconds[i + 1] + take[i];
     return seconds;
 }
 

@@ -62,7 +62,7 @@ std::string FormatStep(const JobStep& step);
 
 // What the operator sees before a run.
 struct JobSummary {
-    std::size_t moves = 0;  // motion calls, the returns to the origin included
+    std::size_t moves = 0;                    // motion calls, the returns to the origin included
     double drawLength = 0, travelLength = 0;  // user units, as placed
 };
 JobSummary Summarize(const std::vector<JobStep>& steps);
@@ -76,10 +76,11 @@ struct AxisDynamics {
     double speed = 0, acceleration = 0, deceleration = 0;
 };
 
-// Seconds the steps from `from` on take: each move a trapezoid (or triangle)
-// at the speed in force, plus the waits, plus `perMove` seconds for the
-// completion wait after each move. Negative when a speed is not known (0).
-double EstimateSeconds(const std::vector<JobStep>& steps, std::size_t from,
-                       const JobOptions& options, const AxisDynamics& own, double perMove);
+// Seconds left before each step (and, last, 0 after the end): each move a
+// trapezoid (or triangle) at the speed in force, plus the waits, plus
+// `perMove` seconds of completion wait after each move. Empty when the speed
+// in force is not known (0) for some move.
+std::vector<double> EstimateRemaining(const std::vector<JobStep>& steps, const AxisDynamics& own,
+                                      double perMove);
 
 }  // namespace stagedesk::dxf

@@ -348,11 +348,11 @@ std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {
     return calls;
 }
 
-
 namespace {
 
 bool FitsFloat(double v) {
-    return std::isfinite(v) && std::fabs(v) <= static_cast<double>(std::numeric_limits<float>::max());
+    return std::isfinite(v) &&
+           std::fabs(v) <= static_cast<double>(std::numeric_limits<float>::max());
 }
 
 }  // namespace
@@ -364,7 +364,8 @@ bool PlacedCalls(const std::vector<PathElement>& path, const Placement& p,
         // At the drawing's own coordinates the moves are the path's own.
         calls = RunCalls(path);
         for (MotionCall& c : calls) {
-            if (c.method == MotionCall::Method::kGoInterpolationArc && p.ccwValue != kCounterClockwise)
+            if (c.method == MotionCall::Method::kGoInterpolationArc &&
+                p.ccwValue != kCounterClockwise)
                 c.direction = static_cast<std::int16_t>(1 - c.direction);
             for (float v : {c.x, c.y, c.cx, c.cy}) {
                 if (!FitsFloat(v)) {
@@ -413,7 +414,9 @@ bool PlacedCalls(const std::vector<PathElement>& path, const Placement& p,
                 lead.x = static_cast<float>(x);
                 lead.y = static_cast<float>(y);
                 if (!FitsFloat(x) || !FitsFloat(y)) {
-                    *error = "the start of the drawing on the table does not fit the 32-bit numbers sent";
+                    *error =
+                        "the start of the drawing on the table does not fit the 32-bit numbers "
+                        "sent";
                     return false;
                 }
                 calls.push_back(lead);

@@ -1,6 +1,7 @@
 #include "DxfRun.h"
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace stagedesk::dxf {
@@ -38,10 +39,18 @@ bool Sleep(int ms, const std::atomic<int>& stop) {
     while (stop.load() == 0) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= end) return true;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(10)));
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(10)));
     }
     return false;
+}
+
+// A move long enough that the axes' readings must change (a whole circle
+// comes back where it started; the returns to the origin may find the axes
+// there already).
+bool MustMove(const MotionCall& c) {
+    if (c.method == MotionCall::Method::kGoOrigion) return false;
+    return std::hypot(c.x, c.y) > 0.01;
 }
 
 std::string PortCall(std::int16_t value) {
@@ -56,8 +65,7 @@ JobEnd RunJob(JobControl& control, const std::vector<JobStep>& steps, const JobO
     for (const JobStep& s : steps) end.moves += s.kind == JobStep::Kind::kMotion;
     float own[2] = {0, 0};
     bool ownRead = false, speedChanged = false, toolOn = false;
-    const auto toolValue =
-        static_cast<std::int16_t>(options.UsesTool() ? 1 << options.toolBit : 0);
+    const auto toolValue = static_cast<std::int16_t>(options.UsesTool() ? 1 << options.toolBit : 0);
 
     auto fail = [&](const std::string& call, bool beforeMove) {
         end.how = JobEnd::How::kFailed;
@@ -105,12 +113,19 @@ JobEnd RunJob(JobControl& control, const std::vector<JobStep>& steps, const JobO
                 end.move = s.move;
                 nextMove = s.move + 1;
                 if (hooks.onMove) hooks.onMove(i, s.move);
+                double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+                const bool before = hooks.position && hooks.position(&x0, &y0);
                 ok = Invoke(control, s.motion);
                 if (!ok) {
                     fail(FormatStep(s), false);
                     break;
                 }
                 if (hooks.wait) hooks.wait();
+                if (before && stop.load() == 0 && MustMove(s.motion) && hooks.position(&x1, &y1) &&
+                    x1 == x0 && y1 == y0) {
+                    fail(FormatStep(s), false);
+                    end.notMoved = true;
+                }
                 break;
             }
             case JobStep::Kind::kGetSpeed:
@@ -185,13 +200,20 @@ std::string ControlErrorText(std::int32_t code) {
 }
 
 std::string DescribeEnd(const JobEnd& end) {
-    const std::string where = "move " + std::to_string(end.move) + " of " + std::to_string(end.moves);
+    const std::string where =
+        "move " + std::to_string(end.move) + " of " + std::to_string(end.moves);
     switch (end.how) {
         case JobEnd::How::kCompleted:
             return {};
         case JobEnd::How::kStopped:
             return "Stopped at " + where + ".";
         case JobEnd::How::kFailed:
+            if (end.notMoved)
+                return "At " + where + ", " + end.call +
+                       " was acknowledged but X and Y did not move (the controller refused "
+                       "the move or never received it; the last " +
+                       ControlErrorText(end.code) +
+                       "). The run has ended; the axes stay where they stopped.";
             return std::string(end.beforeMove ? "Before " : "At ") + where + ", " + end.call +
                    " failed: " + ControlErrorText(end.code) +
                    ". The run has ended; the axes stay where they stopped.";

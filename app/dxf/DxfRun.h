@@ -52,15 +52,21 @@ class JobControl : public MotionControl {
 struct JobEnd {
     enum class How { kCompleted, kStopped, kFailed };
     How how = How::kCompleted;
-    std::size_t move = 0;   // the move reached (1..moves), or where the failure came
-    std::size_t moves = 0;  // motion calls in the job
-    std::string call;       // the call that failed
+    std::size_t move = 0;     // the move reached (1..moves), or where the failure came
+    std::size_t moves = 0;    // motion calls in the job
+    std::string call;         // the call that failed
     bool beforeMove = false;  // the failed call prepared the move (speed, tool)
-    std::int32_t code = 0;  // GetErrorCode after it
+    bool notMoved = false;    // the call returned, but X and Y did not move
+    std::int32_t code = 0;    // GetErrorCode after it
 };
 
 struct JobHooks {
     std::function<void()> wait;  // after each motion call: until X and Y stand still
+    // X and Y as the last wait read them; false when there is no reading. A
+    // move of some length after which they read exactly as before was not
+    // carried out (a refused motion is acknowledged like any other when the
+    // control does not wait for the controller).
+    std::function<bool(double* x, double* y)> position;
     // Before the motion step `step` (its move number `move`) is called.
     std::function<void(std::size_t step, std::size_t move)> onMove;
     std::function<void(bool held)> onHold;  // a pause begins (true) or ends (false)

@@ -42,6 +42,15 @@ class FakeControl : public DxfControl {
     }
     bool Stop(std::int16_t) override { return true; }
     double GetPosition(std::int16_t) override { return 0; }
+    bool SetSpeed(std::int16_t, float) override { return true; }
+    bool GetSpeed(std::int16_t, float* speed) override {
+        *speed = 10;
+        return true;
+    }
+    bool SetPortOutput(std::int16_t) override { return true; }
+    bool StopSlow(std::int16_t) override { return true; }
+    std::int32_t LastErrorCode() override { return 0; }
+    bool ReadDynamics(dxf::AxisDynamics*) override { return false; }
 };
 
 struct Message {
