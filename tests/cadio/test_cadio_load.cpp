@@ -2,7 +2,10 @@
 // what is accepted, how ellipses and stretched circles become paths, and that
 // no damaged copy of a real drawing can crash or hang the reader.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -85,6 +88,15 @@ TEST(CadioLoad, RefusesMalformedFilesWithAReasonAndLeavesTheModelAlone) {
         {"bad coordinate", Entities("0\nLINE\n10\n1.2.3\n20\n0\n"), "not a finite number"},
         {"overflowing coordinate", Entities("0\nLINE\n10\n1e999\n20\n0\n"), "not a finite number"},
         {"nan coordinate", Entities("0\nLINE\n10\nnan\n20\n0\n"), "not a finite number"},
+        {"NaN written out", Entities("0\nLINE\n10\n1\n20\nNaN\n"), "line 10 (group code 20)"},
+        {"inf coordinate", Entities("0\nLINE\n10\ninf\n20\n0\n"), "line 8 (group code 10)"},
+        {"coordinate beyond 32-bit floats", Entities("0\nLINE\n10\n1e39\n20\n0\n"),
+         "line 8 (group code 10): '1e39' does not fit the 32-bit numbers"},
+        {"radius beyond 32-bit floats", Entities("0\nCIRCLE\n10\n0\n20\n0\n40\n-4e38\n"),
+         "line 12 (group code 40)"},
+        {"bulge beyond 32-bit floats",
+         Entities("0\nLWPOLYLINE\n90\n2\n10\n0\n20\n0\n42\n1e300\n10\n1\n20\n0\n"),
+         "line 14 (group code 42)"},
         {"fraction as flag", Entities("0\nLINE\n70\n1.5\n"), "not a whole number"},
         {"flag beyond 32 bits", Entities("0\nLINE\n70\n99999999999\n"), "not a whole number"},
         {"group code out of range", Entities("5000\nx\n"), "group code was expected"},
@@ -370,6 +382,31 @@ TEST(CadioLoad, PlainEntitiesReadWithoutDxflibGiveTheSameModel) {
         EXPECT_FALSE(slow.entities.empty());
         EXPECT_EQ(Dump(fast), Dump(slow));
     }
+}
+
+}  // namespace
+}  // namespace korva::cadio
+
+namespace korva::cadio {
+namespace {
+
+// A path that is not a regular file is refused at once: a FIFO nobody
+// writes to would otherwise block open() for good.
+TEST(CadioLoad, RefusesPathsThatAreNotRegularFilesWithoutWaiting) {
+    const std::string dir = testing::TempDir() + "cadio_paths_" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    const std::string fifo = dir + "/drawing.dxf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, dir, std::string("/dev/null")}) {
+        Model model;
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(LoadDxfFile(path, &model, &error, {})) << path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << path << ": " << error;
+    }
+    ::unlink(fifo.c_str());
+    ::rmdir(dir.c_str());
 }
 
 }  // namespace
