@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
