@@ -375,7 +375,7 @@ void CDxfRunDlg::Init(plan::CompletionTiming timing) {
 void CDxfRunDlg::CreateControls() {
     m_pArea = new CDrawingArea(*m_cad, this);
     SetControlId(m_pArea, IDC_DRAWING);
-    m_pArea->setGeometry(10, 10, 440, 440);
+    m_pArea->setGeometry(10, 10, 440, 400);
 
     struct ButtonDef {
         int id;
@@ -387,13 +387,17 @@ void CDxfRunDlg::CreateControls() {
                                  {IDC_RUN, "Run Drawing", &CDxfRunDlg::OnRun},
                                  {IDC_PAUSE, "Pause", &CDxfRunDlg::OnPause},
                                  {IDC_STOP, "Stop", &CDxfRunDlg::OnStop}};
-    int x = 10;
-    for (const ButtonDef& b : buttons) {
-        auto* button = MakeControl<QPushButton>(this, b.id, QRect(x, 462, 84, 28),
-                                                QString::fromLatin1(b.text));
+    // Open, Import and Run in a row; Pause and Stop, larger, below them.
+    const QRect places[] = {{10, 418, 144, 28},
+                            {158, 418, 144, 28},
+                            {306, 418, 144, 28},
+                            {10, 450, 218, 34},
+                            {232, 450, 218, 34}};
+    for (std::size_t i = 0; i < std::size(buttons); ++i) {
+        const ButtonDef& b = buttons[i];
+        auto* button = MakeControl<QPushButton>(this, b.id, places[i], QString::fromLatin1(b.text));
         button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, b.handler);
-        x += 89;
     }
     Button(IDC_PAUSE)->setEnabled(false);
 
@@ -401,10 +405,10 @@ void CDxfRunDlg::CreateControls() {
     const int displays[2] = {IDC_X_POSITION, IDC_Y_POSITION};
     const char* names[2] = {"X position", "Y position"};
     for (int a = 0; a < 2; ++a) {
-        MakeControl<QLabel>(this, labels[a], QRect(10 + a * 224, 502, 90, 24),
+        MakeControl<QLabel>(this, labels[a], QRect(10 + a * 224, 496, 90, 24),
                             QString::fromLatin1(names[a]));
         // Window text on the button face, like the other position displays.
-        auto* display = MakeControl<QLabel>(this, displays[a], QRect(100 + a * 224, 502, 120, 24),
+        auto* display = MakeControl<QLabel>(this, displays[a], QRect(100 + a * 224, 496, 120, 24),
                                             QStringLiteral("0"));
         display->setFrameShape(QFrame::Panel);
         display->setFrameShadow(QFrame::Sunken);
@@ -443,7 +447,7 @@ void CDxfRunDlg::CreateControls() {
     }
     row->addStretch(1);
 
-    m_pStatus = MakeControl<QLabel>(this, 0, QRect(10, 532, 440, 64));
+    m_pStatus = MakeControl<QLabel>(this, 0, QRect(10, 528, 440, 68));
     m_pStatus->setWordWrap(true);
     m_pStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pProgressLabel = MakeControl<QLabel>(this, IDC_PROGRESS, QRect(10, 600, 440, 24));
@@ -785,7 +789,10 @@ void CDxfRunDlg::UpdateSummary() {
         label->setText(error);
         return;
     }
-    m_pPreview->SetPlacement(o.placement);
+    if (m_pPreview->GetPlacement() != o.placement) {
+        m_pPreview->SetPlacement(o.placement);
+        m_pPreview->Fit();  // the drawing may have moved out of view
+    }
     if (!m_bImported) {
         label->setText(QStringLiteral("Import a drawing to see its moves."));
         return;
@@ -858,7 +865,8 @@ void CDxfRunDlg::OnRun() {
                                    : std::vector<double>{};
     m_pPreview->SetPlacement(options.placement);
     m_pPreview->SetProgress(0, -1);
-    m_pProgressLabel->setText(QStringLiteral("Starting..."));
+    m_progressText = QStringLiteral("Starting");
+    m_pProgressLabel->setText(m_progressText);
     UpdateRunControls();
     emit RunStarted();
     m_runThread = std::thread([this, options, startHere, steps = std::move(steps)]() mutable {
@@ -909,8 +917,9 @@ void CDxfRunDlg::OnRun() {
                 this,
                 [this, held] {
                     if (held)
-                        m_pProgressLabel->setText(m_pProgressLabel->text() +
-                                                  QStringLiteral(" - paused"));
+                        m_pProgressLabel->setText(
+                            m_progressText +
+                            QStringLiteral(": paused, the tool off. Resume goes on."));
                 },
                 Qt::QueuedConnection);
         };
@@ -923,11 +932,11 @@ void CDxfRunDlg::OnRun() {
 void CDxfRunDlg::OnMove(std::size_t step, std::size_t move, int element) {
     std::size_t moves = 0;
     for (const dxf::JobStep& s : m_steps) moves += s.kind == dxf::JobStep::Kind::kMotion;
-    QString text = QStringLiteral("Move %1 of %2").arg(move).arg(moves);
+    m_progressText = QStringLiteral("Move %1 of %2").arg(move).arg(moves);
     if (step < m_remaining.size())
-        text += QStringLiteral(", about %1 left").arg(Duration(m_remaining[step]));
-    if (IsPaused()) text += QStringLiteral(" - pausing after this move");
-    m_pProgressLabel->setText(text);
+        m_progressText += QStringLiteral(", about %1 left").arg(Duration(m_remaining[step]));
+    m_pProgressLabel->setText(
+        m_progressText + (IsPaused() ? QStringLiteral(": pausing after this move") : QString()));
     if (element >= 0) m_pPreview->SetProgress(element, element);
 }
 
@@ -957,9 +966,8 @@ void CDxfRunDlg::OnPause() {
     if (!m_bRunning) return;
     m_nPause = m_nPause.load() != 0 ? 0 : 1;
     Button(IDC_PAUSE)->setText(IsPaused() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
-    if (IsPaused())
-        m_pProgressLabel->setText(m_pProgressLabel->text() +
-                                  QStringLiteral(" - pausing after this move"));
+    m_pProgressLabel->setText(
+        m_progressText + (IsPaused() ? QStringLiteral(": pausing after this move") : QString()));
 }
 
 void CDxfRunDlg::ShowPositions(const plan::AxisPositions& positions) {

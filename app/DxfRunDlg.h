@@ -93,6 +93,7 @@ class CPathPreview : public QWidget {
     // Where the drawing lands on the table: the preview shows the axes'
     // coordinates, the origin being the axes' origin.
     void SetPlacement(const dxf::Placement& placement);
+    const dxf::Placement& GetPlacement() const { return m_placement; }
     // Elements before `done` are drawn as done, `current` as in progress (-1:
     // none).
     void SetProgress(int done, int current);
@@ -245,6 +246,7 @@ class CDxfRunDlg : public QWidget {
     QLabel* m_pStatus = nullptr;
 
     QLabel* m_pProgressLabel = nullptr;
+    QString m_progressText;  // "Move k of n, about T left"
     QWidget* m_pJob = nullptr;
     dxf::JobEnd m_lastEnd;
     // The running job, as the GUI thread sees it: its steps and the estimate

@@ -101,6 +101,7 @@ struct Placement {
     double scale = 1.0;
     double offsetX = 0, offsetY = 0;
     std::int16_t ccwValue = kCounterClockwise;
+    bool operator==(const Placement&) const = default;
 };
 // The calls with the placement. False with the reason (which move, which
 // value) when a value sent would not be a finite 32-bit float.
