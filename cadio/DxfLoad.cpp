@@ -183,7 +183,8 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
                 // as 32-bit floats.
                 if (code >= 10 && code <= 59 &&
                     std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) {
-                    *error = where() + Quote(value) + " does not fit the 32-bit numbers a run sends";
+                    *error =
+                        where() + Quote(value) + " does not fit the 32-bit numbers a run sends";
                     return false;
                 }
                 break;
@@ -413,6 +414,9 @@ class Reader : public DL_CreationAdapter {
         p.layer = attributes.getLayer();
         p.color = attributes.getColor();
         p.paper = attributes.isInPaperSpace();
+        // A LWPOLYLINE's count has been checked against the rest of the file.
+        if (d.number > 0)
+            p.vertices.reserve(std::min<std::size_t>(static_cast<std::size_t>(d.number), 4096));
         m_pending = std::move(p);
     }
     void addVertex(const DL_VertexData& d) override {
@@ -990,41 +994,46 @@ bool KeptGroup(int code) {
     return code >= 1 && code < 999 && code != 9;
 }
 
-// The vertices of a plain LWPOLYLINE: one count (90) before any vertex group,
-// each vertex opened by its x (10); false when dxflib's own bookkeeping could
-// make something else of it.
-bool PlainVertices(const PlainEntity& e, std::vector<DrwVertex>* vertices, int* count) {
+// A plain LWPOLYLINE: one count (90) before any vertex group, each vertex
+// opened by its x (10), no more vertices than counted; anything else could
+// make dxflib's own bookkeeping give something else. `visit`, when given, gets
+// each group of the vertices in order (10 opening a vertex).
+template <typename Visit>
+bool PlainVertices(const PlainEntity& e, int* count, std::size_t* vertices, Visit visit) {
     *count = -1;
-    vertices->clear();
+    *vertices = 0;
     for (const Group& g : e.groups) {
         switch (g.code) {
             case 90: {
                 long long n = 0;
-                if (*count >= 0 || !vertices->empty() || !ParseInt(g.value, &n) || n < 1 ||
+                if (*count >= 0 || *vertices > 0 || !ParseInt(g.value, &n) || n < 1 ||
                     n > INT32_MAX)
                     return false;
                 *count = static_cast<int>(n);
                 break;
             }
             case 10:
-                if (*count < 0 || static_cast<int>(vertices->size()) >= *count) return false;
-                vertices->push_back(DrwVertex{});
-                vertices->back().x = PlainEntity::Number(g.value);
+                if (*count < 0 || *vertices >= static_cast<std::size_t>(*count)) return false;
+                ++*vertices;
+                visit(g);
                 break;
             case 20:
             case 30:
-            case 42: {
-                if (vertices->empty()) return false;
-                const double v = PlainEntity::Number(g.value);
-                DrwVertex& last = vertices->back();
-                (g.code == 20 ? last.y : g.code == 30 ? last.z : last.bulge) = v;
+            case 42:
+                if (*vertices == 0) return false;
+                visit(g);
                 break;
-            }
             default:
                 break;
         }
     }
     return *count >= 1;
+}
+
+bool PlainPolyline(const PlainEntity& e) {
+    int count = 0;
+    std::size_t vertices = 0;
+    return PlainVertices(e, &count, &vertices, [](const Group&) {});
 }
 
 bool PlainKind(std::string_view kind) {
@@ -1060,11 +1069,26 @@ void HandOver(const PlainEntity& e, DL_CreationInterface& reader) {
     } else if (e.kind == "POINT") {
         reader.addPoint(DL_PointData(e.Real(10, 0.0), e.Real(20, 0.0), e.Real(30, 0.0)));
     } else {
-        std::vector<DrwVertex> vertices;
         int count = 0;
-        PlainVertices(e, &vertices, &count);
+        std::size_t vertices = 0;
+        PlainVertices(e, &count, &vertices, [](const Group&) {});
         reader.addPolyline(DL_PolylineData(count, e.Int(71, 0), e.Int(72, 0), e.Int(70, 0)));
-        for (const DrwVertex& v : vertices) reader.addVertex(DL_VertexData(v.x, v.y, v.z, v.bulge));
+        // Each vertex is handed over when the next one opens, as dxflib
+        // hands over its array.
+        DrwVertex v{};
+        bool open = false;
+        PlainVertices(e, &count, &vertices, [&](const Group& g) {
+            const double value = PlainEntity::Number(g.value);
+            if (g.code == 10) {
+                if (open) reader.addVertex(DL_VertexData(v.x, v.y, v.z, v.bulge));
+                v = DrwVertex{};
+                v.x = value;
+                open = true;
+            } else {
+                (g.code == 20 ? v.y : g.code == 30 ? v.z : v.bulge) = value;
+            }
+        });
+        if (open) reader.addVertex(DL_VertexData(v.x, v.y, v.z, v.bulge));
         reader.endEntity();
     }
     reader.endSection();
@@ -1110,10 +1134,7 @@ std::size_t SplitPlain(std::string_view text, std::string* forDxflib, std::vecto
         PlainEntity e;
         bool inPolyline = false;
         auto finish = [&] {
-            if (!inPolyline) return;
-            std::vector<DrwVertex> v;
-            int count = 0;
-            if (!PlainVertices(e, &v, &count)) polylines = false;
+            if (inPolyline && !PlainPolyline(e)) polylines = false;
             inPolyline = false;
         };
         while (next(&g, &start)) {
@@ -1158,11 +1179,7 @@ std::size_t SplitPlain(std::string_view text, std::string* forDxflib, std::vecto
             plain = plain && KeptGroup(g.code);
             e.groups.push_back(g);
         }
-        if (plain && e.kind == "LWPOLYLINE") {
-            std::vector<DrwVertex> v;
-            int count = 0;
-            plain = PlainVertices(e, &v, &count);
-        }
+        if (plain && e.kind == "LWPOLYLINE") plain = PlainPolyline(e);
         if (!plain) continue;  // dxflib reads it with the text around it
         if (entityStart > runStart || part.plain.empty()) {
             // A new stretch for dxflib, closed by the marker.
