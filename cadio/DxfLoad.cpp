@@ -21,6 +21,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "LargeBuffers.h"
+
 namespace korva::cadio {
 namespace {
 
@@ -125,6 +127,7 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
     const std::size_t totalLines =
         static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
     normalized->reserve(content.size());
+    AdviseLargeBuffer(normalized->data(), normalized->capacity());
 
     std::size_t pos = 0, lineNo = 0;
     auto nextLine = [&](std::string_view* line) {
@@ -667,6 +670,7 @@ class Expander {
             return false;
         }
         m_model->entities.reserve(total);
+        AdviseLargeCapacity(m_model->entities);
         return Place(m_reader.model, Affine{}, 7, &stack, error);
     }
 
@@ -1237,7 +1241,10 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
         return false;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (st.st_size > 0) content->reserve(static_cast<std::size_t>(st.st_size));
+    if (st.st_size > 0) {
+        content->reserve(static_cast<std::size_t>(st.st_size));
+        AdviseLargeBuffer(content->data(), content->capacity());
+    }
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -1287,6 +1294,7 @@ bool LoadDxfText(std::string_view content, Model* out, std::string* error, const
     }
     Reader reader(normalized.empty() ? forDxflib.size() : normalized.size(), sink, 30, 90);
     reader.model.reserve(objects);
+    AdviseLargeCapacity(reader.model);
     try {
         DL_Dxf dxf;
         for (const Part& part : parts) {

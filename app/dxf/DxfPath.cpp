@@ -1,5 +1,6 @@
 #include "DxfPath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "DxfOrder.h"
+#include "LargeBuffers.h"
 #include "NumText.h"
 
 namespace stagedesk::dxf {
@@ -108,6 +110,10 @@ void Importer::OnData(const void* data, std::size_t size) {
     if (!ElementOfRecord(r, &e)) {
         ++m_refused;
         return;
+    }
+    if (m_elements.size() == m_elements.capacity()) {
+        m_elements.reserve(std::max<std::size_t>(1024, 2 * m_elements.capacity()));
+        korva::AdviseLargeCapacity(m_elements);
     }
     m_elements.push_back(std::move(e));
 }
@@ -262,6 +268,7 @@ std::vector<PathElement> Connect(std::vector<PathElement>& elements, const Order
     for (const PathElement& e : elements) size += SegmentCount(e);
     std::vector<PathElement> out;
     out.reserve(size);
+    korva::AdviseLargeCapacity(out);
     Connector c(&out);
     for (std::size_t i = 0; i < elements.size(); ++i) {
         PathElement& e = elementAt(i);
@@ -308,6 +315,7 @@ std::vector<PathElement> PreparePath(std::vector<PathElement> imported, bool str
 std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {
     std::vector<MotionCall> calls;
     calls.reserve(path.size() + 2);
+    korva::AdviseLargeCapacity(calls);
     for (std::int16_t axis : {0, 1}) {
         MotionCall origin;
         origin.method = MotionCall::Method::kGoOrigion;
@@ -378,6 +386,7 @@ bool PlacedCalls(const std::vector<PathElement>& path, const Placement& p,
     }
     calls.clear();
     calls.reserve(path.size() + 3);
+    korva::AdviseLargeCapacity(calls);
     for (std::int16_t axis : {0, 1}) {
         MotionCall origin;
         origin.method = MotionCall::Method::kGoOrigion;
