@@ -601,6 +601,7 @@ bool CDxfRunDlg::OpenFile(const QString& path) {
 }
 
 void CDxfRunDlg::OnImport() {
+    if (m_bRunning) return;  // the run thread reads the path
     // The path is rebuilt from what the library holds now; without a drawing
     // it stays empty.
     m_path.clear();
@@ -789,6 +790,7 @@ void CDxfRunDlg::UpdateSummary() {
         label->setText(error);
         return;
     }
+    SaveProfile();  // the choices as they are, for the next session
     if (m_pPreview->GetPlacement() != o.placement) {
         m_pPreview->SetPlacement(o.placement);
         m_pPreview->Fit();  // the drawing may have moved out of view
