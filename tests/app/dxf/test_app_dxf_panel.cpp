@@ -37,8 +37,14 @@ class FakeControl : public DxfControl {
     }
     bool GoInterpolationline2(std::int16_t, std::int16_t, float x, float y) override {
         calls.push_back("GoInterpolationline2");
+        lines.emplace_back(x, y);
         Move(x, y);
         return true;
+    }
+    std::vector<std::pair<float, float>> lines;
+    void SetPosition(double x, double y) {
+        m_position[0] = x;
+        m_position[1] = y;
     }
     bool GoInterpolationArc(std::int16_t, std::int16_t, float x, float y, float, float,
                             std::int16_t) override {
@@ -295,6 +301,27 @@ TEST_F(DxfPanel, JobFieldsAreCheckedAndTheProgressIsShown) {
     EXPECT_TRUE(panel.Progress()->text().startsWith(QStringLiteral("Done:")))
         << panel.Progress()->text().toStdString();
     EXPECT_EQ(panel.Preview()->Done(), static_cast<int>(panel.Path().size()));
+}
+
+// "Start here": the axes' position when the run starts is the drawing's
+// origin; the leading travel line goes there from the axes' origin.
+TEST_F(DxfPanel, StartHereTakesTheAxesPositionAsTheOrigin) {
+    FakeControl control;
+    CDxfRunDlg panel(&control, nullptr, plan::CompletionTiming{std::chrono::milliseconds(5), 2});
+    ASSERT_TRUE(panel.OpenFile(kFixtures + "/run_small.dxf"));
+    panel.OnImport();
+    dxf::JobOptions o;
+    o.placement.offsetX = 100;  // not used: the position is
+    panel.SetJobOptions(o, true);
+    control.SetPosition(30, 40);
+    panel.OnRun();
+    ASSERT_TRUE(WaitUntil([&] { return !panel.IsRunning(); }));
+    EXPECT_EQ(panel.LastEnd().how, dxf::JobEnd::How::kCompleted)
+        << dxf::DescribeEnd(panel.LastEnd());
+    ASSERT_FALSE(control.lines.empty());
+    // run_small.dxf starts at the drawing's origin: the first line is the travel to (30, 40).
+    EXPECT_EQ(control.lines.front(), std::make_pair(30.0f, 40.0f));
+    EXPECT_EQ(control.lines[1], std::make_pair(10.0f, 0.0f));
 }
 
 // The whole program against the simulator: open, import, run; the axes end
