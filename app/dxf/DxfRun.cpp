@@ -45,12 +45,12 @@ bool Sleep(int ms, const std::atomic<int>& stop) {
     return false;
 }
 
-// A move long enough that the axes' readings must change (a whole circle
-// comes back where it started; the returns to the origin may find the axes
-// there already).
+// A move long enough that the axes' readings must change whatever the unit
+// (a step, a micrometre, a degree, a millimetre): a whole circle comes back
+// where it started, and the returns to the origin may find the axes there.
 bool MustMove(const MotionCall& c) {
     if (c.method == MotionCall::Method::kGoOrigion) return false;
-    return std::hypot(c.x, c.y) > 0.01;
+    return std::hypot(c.x, c.y) > 1.0;
 }
 
 std::string PortCall(std::int16_t value) {
@@ -125,6 +125,7 @@ JobEnd RunJob(JobControl& control, const std::vector<JobStep>& steps, const JobO
                     x1 == x0 && y1 == y0) {
                     fail(FormatStep(s), false);
                     end.notMoved = true;
+                    end.code = 0;  // the call itself succeeded
                 }
                 break;
             }
@@ -210,10 +211,9 @@ std::string DescribeEnd(const JobEnd& end) {
         case JobEnd::How::kFailed:
             if (end.notMoved)
                 return "At " + where + ", " + end.call +
-                       " was acknowledged but X and Y did not move (the controller refused "
-                       "the move or never received it; the last " +
-                       ControlErrorText(end.code) +
-                       "). The run has ended; the axes stay where they stopped.";
+                       " was acknowledged but X and Y did not move: the controller refused "
+                       "the move (a user limit, an axis still moving) or never received it. "
+                       "The run has ended; the axes stay where they stopped.";
             return std::string(end.beforeMove ? "Before " : "At ") + where + ", " + end.call +
                    " failed: " + ControlErrorText(end.code) +
                    ". The run has ended; the axes stay where they stopped.";
