@@ -154,6 +154,14 @@ std::vector<PathElement> OrderPath(std::vector<PathElement> elements, bool strai
 
 namespace {
 
+// A value as the controller receives it (a 32-bit float). Kept out of line:
+// g++ 12 at -O2 merged the two conversions of a move into vector code that
+// dropped the narrowing, so optimised builds summed the exact values and
+// printed other calls than debug builds.
+[[gnu::noinline]] double AsSent(double value) {
+    return static_cast<double>(static_cast<float>(value));
+}
+
 class Connector {
   public:
     explicit Connector(std::vector<PathElement>* out) : m_out(out) {}
@@ -186,8 +194,8 @@ class Connector {
                 e.centreDy = e.centreY - m_machineY;
             }
             // The controller receives single precision and moves by that.
-            m_machineX += static_cast<double>(static_cast<float>(e.dx));
-            m_machineY += static_cast<double>(static_cast<float>(e.dy));
+            m_machineX += AsSent(e.dx);
+            m_machineY += AsSent(e.dy);
         } else {
             e.dx = e.endX - e.startX;
             e.dy = e.endY - e.startY;
