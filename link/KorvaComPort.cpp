@@ -124,7 +124,7 @@ const char* KorvaComPort::LinkErrorText(int code) {
 }
 
 bool KorvaComPort::OpenLink() {
-    m_ErrorText.clear();
+    m_ErrorText = "";
     m_ErrorCode = 0;
     if (m_bOpen) return true;
     m_OpenFailureCode = 0;
@@ -226,7 +226,7 @@ bool KorvaComPort::SendData(const std::uint8_t* data, unsigned length) {
     }
     if (ChannelGone()) {
         SetChannelGoneError();
-        korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.c_str());
+        korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.load());
         return false;
     }
     m_Serial.QueueWrite(data, length);
@@ -331,7 +331,7 @@ bool KorvaComPort::SendBytesWaitCount(const std::uint8_t* data, unsigned length,
 }
 
 void KorvaComPort::ResetReceiveState() {
-    m_ErrorText.clear();
+    m_ErrorText = "";
     m_ErrorCode = 0;
     std::lock_guard<std::mutex> guard(m_RecvLock);
     m_RecvCount = 0;
@@ -493,10 +493,19 @@ bool KorvaComPort::WriteWhole(const std::string& framed) {
     return false;
 }
 
+bool KorvaComPort::EndCutLine() {
+    if (!m_bLineCut) return true;
+    if (!WriteWhole(std::string(1, m_Terminator))) return false;
+    korva::Trace("KorvaComPort: the line cut short before was ended with a terminator\n");
+    m_bLineCut = false;
+    m_bNeedResync = true;  // the controller's answer to the cut line is not for the next command
+    return true;
+}
+
 bool KorvaComPort::SendWaitReply(std::string command, int waitMs, const ReplyComplete& complete,
                                  bool resync) {
     m_ErrorCode = 0;
-    m_ErrorText.clear();
+    m_ErrorText = "";
     const bool wasPending = m_bReplyPending;
     m_bReplyPending = true;
     struct RestorePending {
@@ -511,13 +520,7 @@ bool KorvaComPort::SendWaitReply(std::string command, int waitMs, const ReplyCom
         m_bNeedResync = true;
         return false;
     };
-    // A line cut short is ended first, so the controller discards it instead
-    // of reading the next command as its continuation.
-    if (m_bLineCut) {
-        if (!WriteWhole(std::string(1, m_Terminator))) return false;
-        m_bLineCut = false;
-        m_bNeedResync = true;
-    }
+    if (!EndCutLine()) return false;
     if (resync && m_bNeedResync) {
         if (!Resync()) return interrupted();
         m_bNeedResync = false;

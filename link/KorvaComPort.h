@@ -121,7 +121,7 @@ class KorvaComPort {
     void SetReplyPending(bool pending) { m_bReplyPending = pending; }
     int GetLinkErrorCode() const { return m_ErrorCode; }
     void SetLinkErrorCode(int code) { m_ErrorCode = code; }
-    std::string GetLinkErrorText() const { return m_ErrorText; }
+    std::string GetLinkErrorText() const { return m_ErrorText.load(); }
     // Linux addition: why the last OpenLink failed, as a code (10102, 10106..
     // 10109, 10100, 10250) and a text naming the device and what to do; 0 and
     // "" after a successful open. Read on the thread that opened.
@@ -153,6 +153,9 @@ class KorvaComPort {
     void ResetReceiveState();
     // Writes framed and waits until it has left whole; sets the code on failure.
     bool WriteWhole(const std::string& framed);
+    // After a line that was not written whole: a lone terminator ends it, so
+    // the controller does not read the next line as its continuation.
+    bool EndCutLine();
 
   private:
     enum class WaitResult { kFound, kTimedOut, kChannelGone, kInterrupted };
@@ -182,7 +185,9 @@ class KorvaComPort {
     std::atomic<bool> m_bReplyPending{false};
     std::mutex m_RecvLock;
     std::condition_variable m_RecvArrived;  // wakes the waits as soon as a byte is stored
-    std::string m_ErrorText;
+    // Always one of the fixed texts: an atomic pointer, as a non-waiting send
+    // on another thread may set it while an exchange runs.
+    std::atomic<const char*> m_ErrorText{""};
     ReceiveCallback m_pfnReceive = nullptr;
     void* m_ReceiveContext = nullptr;
     std::string m_USBSerial;

@@ -585,8 +585,13 @@ bool KT300Protocol::SendNoWaitCapture(const std::string& command, std::string* r
         m_LastError = kErrLinkClosed;
         return false;
     }
-    if (!SendNoWait(command)) {
-        m_LastError = kErrSendNoWait;
+    // The same bytes as the link's SendNoWait, but the line must have left
+    // whole: a controller that stopped reading must not be reported as told.
+    SetLinkErrorCode(0);
+    ResetReceiveState();
+    if (!EndCutLine() || !WriteWhole(command + GetTerminator())) {
+        m_LastError =
+            GetLinkErrorCode() == kErrWriteIncomplete ? kErrWriteIncomplete : kErrSendNoWait;
         return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kNoWaitCaptureMs));
