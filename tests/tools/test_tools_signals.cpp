@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -169,6 +170,48 @@ TEST(ToolSignals, WaitStopGivesUpWhenTheControllerHangsUp) {
     EXPECT_NE(tool.Err().find("wait-stop 0: the link is gone"), std::string::npos) << tool.Err();
     std::printf("| hang-up during wait-stop | Hello\\r Position? X\\r ... | %d | %lld |\n", status,
                 ms);
+}
+
+}  // namespace
+
+namespace {
+
+std::string RunShell(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+// kt300ctl prints why Connect failed; the permission case runs as an
+// unprivileged user (root opens anything), where setpriv is available.
+TEST(ToolConnect, FailurePrintsTheReason) {
+    const std::string tool = KT300CTL_PATH;
+    std::string out = RunShell("KORVA_COM5=/tmp/korva-no-such-tty " + tool +
+                               " --port 5 -e Connect -e GetErrorCode 2>&1");
+    EXPECT_NE(out.find("Connect failed: COM5 (/tmp/korva-no-such-tty) is missing"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("GetErrorCode() = 10106"), std::string::npos) << out;
+
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) return;
+    char name[] = "/tmp/korva-tty-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    chmod(name, 0600);
+    // The tool must be reachable by that user: the build tree usually is.
+    out = RunShell(std::string("KORVA_COM5=") + name +
+                   " setpriv --reuid=65534 --regid=65534 --clear-groups " + tool +
+                   " --port 5 -e Connect -e GetErrorCode 2>&1");
+    unlink(name);
+    if (out.find("cannot load") != std::string::npos) GTEST_SKIP() << out;
+    EXPECT_NE(out.find("Permission denied; add your user to the dialout group"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("GetErrorCode() = 10108"), std::string::npos) << out;
 }
 
 }  // namespace
