@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ControlFixture.h"
@@ -202,6 +204,44 @@ TEST_F(ControlOnPty, EverySuccessfulCallReportsZero) {
         if (row.reply != "-" && !row.reply.empty()) peer.ExpectAny(row.reply);
         EXPECT_TRUE(row.call());
         EXPECT_EQ(ctl.GetErrorCode(), 0);
+    }
+}
+
+// The control's stops take no lock of their own: from another thread they end
+// a getter waiting on a mute controller and go out at once.
+TEST_F(ControlOnPty, StopsFromAnotherThreadPreemptAWaitingGetter) {
+    ConnectPlain();
+    struct Row {
+        const char* name;
+        std::function<bool()> stop;
+        const char* line;
+    };
+    const std::vector<Row> rows = {
+        {"Stopall", [&] { return ctl.Stopall(); }, "STOPALL"},
+        {"Stop", [&] { return ctl.Stop(2); }, "Stop Z"},
+        {"StopSlow", [&] { return ctl.StopSlow(0); }, "StopSlow X"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        peer.ClearReceived();
+        peer.Expect("SetInitSpeed? Y", "");  // mute
+        peer.Expect(row.line, "OK\r", {.delay = 150ms});
+        std::atomic<long> code{0};
+        std::atomic<long long> waited{0};
+        std::thread getter([&] {
+            auto start = Clock::now();
+            ctl.GetInitSpeed(1);
+            code = ctl.GetErrorCode();
+            waited = MsSince(start);
+        });
+        ASSERT_TRUE(peer.WaitForLines(1, 2s));
+        std::this_thread::sleep_for(30ms);
+        EXPECT_TRUE(row.stop());
+        getter.join();
+        EXPECT_EQ(code, KT300Protocol::kErrInterrupted);
+        EXPECT_LT(waited, 1500);
+        EXPECT_EQ(ctl.GetErrorCode(), 0);
+        EXPECT_EQ(LinesAfter(2), (std::vector<std::string>{"SetInitSpeed? Y", row.line}));
     }
 }
 
