@@ -32,6 +32,8 @@ class ControlInstance final : public KorvaDispatch {
         return CKORVAKT3002Ctrl::EventTypeInfo();
     }
     void Release() override { delete this; }
+    std::string LastErrorText() const { return m_Control.GetLastErrorText(); }
+    bool Abort(std::uint32_t axes) { return m_Control.Abort(axes); }
 
   private:
     ~ControlInstance() override = default;
@@ -87,5 +89,21 @@ std::uint32_t KORVA_RegistryPath(char* buf, std::uint32_t size) {
         buf[n] = '\0';
     }
     return static_cast<std::uint32_t>(path.size());
+}
+
+std::uint32_t KORVA_ErrorText(KorvaDispatch* control, char* buf, std::uint32_t size) {
+    auto* instance = dynamic_cast<ControlInstance*>(control);
+    const std::string text = instance != nullptr ? instance->LastErrorText() : std::string();
+    if (buf != nullptr && size > 0) {
+        const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+        std::memcpy(buf, text.data(), n);
+        buf[n] = '\0';
+    }
+    return static_cast<std::uint32_t>(text.size());
+}
+
+std::int32_t KORVA_Abort(KorvaDispatch* control, std::uint32_t axes) {
+    auto* instance = dynamic_cast<ControlInstance*>(control);
+    return instance != nullptr && instance->Abort(axes) ? 1 : 0;
 }
 }

@@ -49,7 +49,7 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetUSBMODE() const {
 void CKORVAKT3002Ctrl::SetUSBMODE(BOOL value) {
     {
         std::lock_guard lock(m_LinkLock);
-        m_Protocol.SetUSBMode(value);  // the link refuses it while open
+        if (m_Protocol.SetUSBMode(value)) m_Protocol.ClearErrorCode();  // refused while open
     }
     SetModifiedFlag();
 }
@@ -63,6 +63,7 @@ void CKORVAKT3002Ctrl::SetUSBSerials(const BSTR& value) {
     {
         std::lock_guard lock(m_LinkLock);
         m_Protocol.SetUSBSerial(value);
+        m_Protocol.ClearErrorCode();
     }
     SetModifiedFlag();
 }
@@ -75,7 +76,15 @@ CKORVAKT3002Ctrl::SHORT CKORVAKT3002Ctrl::GetComPort() const {
 void CKORVAKT3002Ctrl::SetComPort(SHORT value) {
     {
         std::lock_guard lock(m_LinkLock);
-        m_Protocol.SetPortNumber(value);  // refused while open, with link error 10102
+        if (value < 1 || value > 255) {
+            m_Protocol.SetErrorCode(KorvaComPort::kErrPortRange,
+                                    "COM port number " + std::to_string(value) +
+                                        " is outside 1..255; ComPort stays " +
+                                        std::to_string(m_Protocol.GetPortNumber()));
+            return;
+        }
+        // Refused while open, with link error 10102.
+        if (m_Protocol.SetPortNumber(value)) m_Protocol.ClearErrorCode();
     }
     SetModifiedFlag();
 }
@@ -404,6 +413,7 @@ float CKORVAKT3002Ctrl::GetHomeSpeed(SHORT anxi) {
 
 float CKORVAKT3002Ctrl::Gethomespeedfactor(SHORT anxi) {
     if (!ValidAxis(anxi)) return 0;
+    m_Protocol.ClearErrorCode();  // a cached value: nothing can fail
     std::lock_guard lock(m_StateLock);
     return m_Cache[static_cast<std::size_t>(anxi)].homeSpeedFactor;
 }
@@ -604,6 +614,7 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetchroMode() {
     return m_Protocol.GetSyncMode();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetchroMode(BOOL bmode) {
+    m_Protocol.ClearErrorCode();
     return m_Protocol.SetSyncMode(bmode);
 }
 
@@ -682,6 +693,7 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Delname(const BSTR& strsavename) {
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Selectdev(SHORT ndev) {
     std::lock_guard lock(m_LinkLock);
     m_Protocol.SetSelectNumber(ndev);  // used by the next Connect
+    m_Protocol.ClearErrorCode();
     return true;
 }
 
@@ -702,6 +714,10 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ENDSelect() {
 
 CKORVAKT3002Ctrl::LONG CKORVAKT3002Ctrl::GetErrorCode() {
     return static_cast<LONG>(m_Protocol.GetErrorCode());
+}
+
+CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetLastErrorText() const {
+    return m_Protocol.GetLastErrorText();
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Loaddefault() {

@@ -77,7 +77,9 @@ class CKORVAKT3002Ctrl {
     BSTR GetUSBSerials() const;
     void SetUSBSerials(const BSTR& value);
     SHORT GetComPort() const;
-    void SetComPort(SHORT value);  // ignored while the link is open (link error 10102)
+    // Ignored while the link is open (link error 10102); a number outside
+    // 1..255 is refused (GetErrorCode 10109).
+    void SetComPort(SHORT value);
 
     // --- Link and device search ---
     BOOL Connect();                      // 5
@@ -207,8 +209,13 @@ class CKORVAKT3002Ctrl {
     BOOL GetSelectID(SHORT* ndev);  // 97
     BOOL ENDSelect();               // 98
     LONG GetErrorCode();            // 95
-    BOOL Loaddefault();             // 106
-    SHORT GetSystemInfo();          // 108
+    // Linux addition (no dispatch id; hosts use KORVA_ErrorText): one line
+    // saying what the last failure was, "" after a success.
+    BSTR GetLastErrorText() const;
+    // Linux addition (hosts use KORVA_Abort): see KT300Protocol::Abort.
+    BOOL Abort(std::uint32_t axes) { return m_Protocol.Abort(axes); }
+    BOOL Loaddefault();     // 106
+    SHORT GetSystemInfo();  // 108
 
     // --- Late binding ---
     // The type information: _DKORVAKT3002 (109 members) and the empty event interface.

@@ -62,8 +62,24 @@ KorvaDispatch* KORVA_CreateInstance(const char* progId);
 // buf (NUL-terminated, cut to size); returns the full length of the path.
 std::uint32_t KORVA_RegistryPath(char* buf, std::uint32_t size);
 
+// Linux addition: copies one line saying what the control's last failure was
+// (the reason Connect failed, with the device and what to do; the text of the
+// code GetErrorCode reports; "" after a success) into buf (NUL-terminated, cut
+// to size); returns the full length. For an instance this module created.
+std::uint32_t KORVA_ErrorText(KorvaDispatch* control, char* buf, std::uint32_t size);
+
+// Linux addition, for a host that is shutting down (kt300ctl on Ctrl-C): ends
+// the control's waiting exchange at once, refuses every further exchange
+// (GetErrorCode 20012) until DisConnect, and writes the decelerating stop
+// "StopSlow <axis>" for each axis bit set in axes (1 = X, 2 = Y, 4 = Z, 8 = T)
+// without waiting for replies. Callable from any thread; 1 when every stop
+// line went out, else 0.
+std::int32_t KORVA_Abort(KorvaDispatch* control, std::uint32_t axes);
+
 typedef std::int32_t (*KORVA_DllRegisterServerFn)();
 typedef std::int32_t (*KORVA_DllUnregisterServerFn)();
 typedef KorvaDispatch* (*KORVA_CreateInstanceFn)(const char* progId);
 typedef std::uint32_t (*KORVA_RegistryPathFn)(char* buf, std::uint32_t size);
+typedef std::uint32_t (*KORVA_ErrorTextFn)(KorvaDispatch* control, char* buf, std::uint32_t size);
+typedef std::int32_t (*KORVA_AbortFn)(KorvaDispatch* control, std::uint32_t axes);
 }

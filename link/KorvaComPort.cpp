@@ -1,9 +1,12 @@
 #include "KorvaComPort.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Trace.h"
@@ -44,10 +47,88 @@ KorvaComPort::~KorvaComPort() {
     if (m_bOpen) CloseLink();
 }
 
+namespace {
+
+// The reason for a failed COM open, from the port number and the open's errno.
+std::pair<int, std::string> OpenFailureReason(short port, const std::string& device, int err,
+                                              bool notTerminal) {
+    const std::string name = "COM" + std::to_string(port) + " (" + device + ")";
+    if (port < 1 || port > 255)
+        return {KorvaComPort::kErrPortRange,
+                "COM port number " + std::to_string(port) + " is outside 1..255"};
+    if (notTerminal)
+        return {KorvaComPort::kErrNotTerminal,
+                name + " is not a serial device (not a terminal); check the port map"};
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return {KorvaComPort::kErrPortMissing,
+                    name + " is missing: " + ErrnoText(err) +
+                        "; plug the device in or map the port to another device"};
+        case EACCES:
+        case EPERM:
+            return {KorvaComPort::kErrPermission,
+                    name + ": " + ErrnoText(err) +
+                        "; add your user to the dialout group (sudo usermod -aG dialout $USER, "
+                        "then log in again) or install the udev rule 60-korva-ftdi.rules"};
+        case EBUSY:
+        case EWOULDBLOCK:
+            return {KorvaComPort::kErrOpenCom,
+                    name + " is in use by another program (" + ErrnoText(err) + ")"};
+        default:
+            return {KorvaComPort::kErrOpenCom, name + " did not open: " + ErrnoText(err)};
+    }
+}
+
+}  // namespace
+
+const char* KorvaComPort::LinkErrorText(int code) {
+    switch (code) {
+        case kErrStartThread:
+            return kTextStartThread;
+        case kErrOpenCom:
+            return kTextOpenCom;
+        case kErrNotOpen:
+            return kTextNotOpen;
+        case kErrChannelGone:
+            return kTextHungUp;
+        case kErrCloseCom:
+            return "Closing the COM port failed";
+        case kErrPortMissing:
+            return "COM port device missing";
+        case kErrNotTerminal:
+            return "COM port device is not a terminal";
+        case kErrPermission:
+            return "Permission denied on the COM port device";
+        case kErrPortRange:
+            return "COM port number outside 1..255";
+        case kErrUsbWrite:
+            return "USB write failed";
+        case kErrWriteIncomplete:
+            return kTextWriteIncomplete;
+        case kErrWaitTimeout:
+        case kErrNoFlag:
+            return kTextNoResponse;
+        case kErrCount:
+            return "Fewer bytes than expected in delay time";
+        case kErrWaitInterrupted:
+            return kTextInterrupted;
+        case kErrOpenUsb:
+            return kTextOpenUsb;
+        case kErrCloseUsb:
+            return "Closing the USB device failed";
+        default:
+            return "";
+    }
+}
+
 bool KorvaComPort::OpenLink() {
-    m_ErrorText.clear();
+    m_ErrorText = "";
     m_ErrorCode = 0;
     if (m_bOpen) return true;
+    m_OpenFailureCode = 0;
+    m_OpenFailureText.clear();
     if (m_bUSBMode) {
         m_USB.m_pOwner = this;
         if (!m_USB.OpenBySerial(m_USBSerial)) {
@@ -55,6 +136,8 @@ bool KorvaComPort::OpenLink() {
                          m_USBSerial.c_str(), static_cast<unsigned>(m_USB.LastStatus()));
             m_ErrorText = kTextOpenUsb;
             m_ErrorCode = kErrOpenUsb;
+            m_OpenFailureCode = kErrOpenUsb;
+            m_OpenFailureText = "USB device \"" + m_USBSerial + "\" did not open";
             return false;
         }
     } else {
@@ -69,12 +152,26 @@ bool KorvaComPort::OpenLink() {
                          ErrnoText(m_Serial.LastOpenErrno()).c_str());
             m_ErrorText = kTextOpenCom;
             m_ErrorCode = kErrOpenCom;
+            std::tie(m_OpenFailureCode, m_OpenFailureText) = OpenFailureReason(
+                m_PortNumber, m_Serial.DevicePath(), m_Serial.LastOpenErrno(), false);
+            return false;
+        }
+        // A plain file or another non-terminal opens, but no controller answers there.
+        if (!m_Serial.IsTerminal()) {
+            m_Serial.CloseChannel();
+            m_ErrorText = kTextOpenCom;
+            m_ErrorCode = kErrOpenCom;
+            std::tie(m_OpenFailureCode, m_OpenFailureText) =
+                OpenFailureReason(m_PortNumber, m_Serial.DevicePath(), ENOTTY, true);
+            korva::Trace("KorvaComPort: %s\n", m_OpenFailureText.c_str());
             return false;
         }
         if (!m_Serial.StartMonitor()) {
             m_Serial.CloseChannel();  // the open port must not outlive the failed open
             m_ErrorText = kTextStartThread;
             m_ErrorCode = kErrStartThread;
+            m_OpenFailureCode = kErrStartThread;
+            m_OpenFailureText = kTextStartThread;
             return false;
         }
     }
@@ -129,7 +226,7 @@ bool KorvaComPort::SendData(const std::uint8_t* data, unsigned length) {
     }
     if (ChannelGone()) {
         SetChannelGoneError();
-        korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.c_str());
+        korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.load());
         return false;
     }
     m_Serial.QueueWrite(data, length);
@@ -234,7 +331,7 @@ bool KorvaComPort::SendBytesWaitCount(const std::uint8_t* data, unsigned length,
 }
 
 void KorvaComPort::ResetReceiveState() {
-    m_ErrorText.clear();
+    m_ErrorText = "";
     m_ErrorCode = 0;
     std::lock_guard<std::mutex> guard(m_RecvLock);
     m_RecvCount = 0;
@@ -396,10 +493,19 @@ bool KorvaComPort::WriteWhole(const std::string& framed) {
     return false;
 }
 
+bool KorvaComPort::EndCutLine() {
+    if (!m_bLineCut) return true;
+    if (!WriteWhole(std::string(1, m_Terminator))) return false;
+    korva::Trace("KorvaComPort: the line cut short before was ended with a terminator\n");
+    m_bLineCut = false;
+    m_bNeedResync = true;  // the controller's answer to the cut line is not for the next command
+    return true;
+}
+
 bool KorvaComPort::SendWaitReply(std::string command, int waitMs, const ReplyComplete& complete,
                                  bool resync) {
     m_ErrorCode = 0;
-    m_ErrorText.clear();
+    m_ErrorText = "";
     const bool wasPending = m_bReplyPending;
     m_bReplyPending = true;
     struct RestorePending {
@@ -414,13 +520,7 @@ bool KorvaComPort::SendWaitReply(std::string command, int waitMs, const ReplyCom
         m_bNeedResync = true;
         return false;
     };
-    // A line cut short is ended first, so the controller discards it instead
-    // of reading the next command as its continuation.
-    if (m_bLineCut) {
-        if (!WriteWhole(std::string(1, m_Terminator))) return false;
-        m_bLineCut = false;
-        m_bNeedResync = true;
-    }
+    if (!EndCutLine()) return false;
     if (resync && m_bNeedResync) {
         if (!Resync()) return interrupted();
         m_bNeedResync = false;

@@ -25,6 +25,12 @@ class KorvaComPort {
         kErrNotOpen = 10103,
         kErrChannelGone = 10104,  // the serial device hung up or its monitor ended
         kErrCloseCom = 10105,
+        // Why a COM port did not open (OpenFailureCode; the link's own code
+        // stays 10102): held by another program is 10102 itself.
+        kErrPortMissing = 10106,
+        kErrNotTerminal = 10107,
+        kErrPermission = 10108,
+        kErrPortRange = 10109,
         kErrUsbWrite = 10110,
         kErrWriteIncomplete = 10111,  // a command line could not be written whole
         kErrWaitTimeout = 10120,
@@ -115,7 +121,14 @@ class KorvaComPort {
     void SetReplyPending(bool pending) { m_bReplyPending = pending; }
     int GetLinkErrorCode() const { return m_ErrorCode; }
     void SetLinkErrorCode(int code) { m_ErrorCode = code; }
-    std::string GetLinkErrorText() const { return m_ErrorText; }
+    std::string GetLinkErrorText() const { return m_ErrorText.load(); }
+    // Linux addition: why the last OpenLink failed, as a code (10102, 10106..
+    // 10109, 10100, 10250) and a text naming the device and what to do; 0 and
+    // "" after a successful open. Read on the thread that opened.
+    int GetOpenFailureCode() const { return m_OpenFailureCode; }
+    const std::string& GetOpenFailureText() const { return m_OpenFailureText; }
+    // Linux addition: a fixed text for a link code ("" for an unknown one).
+    static const char* LinkErrorText(int code);
     bool GetUSBDeviceCount(int* count);
     bool GetUSBDeviceSerial(int index, std::string& serial);
     void SetReceiveCallback(ReceiveCallback callback, void* context);
@@ -138,6 +151,11 @@ class KorvaComPort {
   protected:
     int FindInReceived(const char* text);
     void ResetReceiveState();
+    // Writes framed and waits until it has left whole; sets the code on failure.
+    bool WriteWhole(const std::string& framed);
+    // After a line that was not written whole: a lone terminator ends it, so
+    // the controller does not read the next line as its continuation.
+    bool EndCutLine();
 
   private:
     enum class WaitResult { kFound, kTimedOut, kChannelGone, kInterrupted };
@@ -148,8 +166,6 @@ class KorvaComPort {
                                  std::chrono::steady_clock::time_point deadline);
     // Discards what arrives until the line is quiet; false when interrupted.
     bool Resync();
-    // Writes framed and waits until it has left whole; sets the code on failure.
-    bool WriteWhole(const std::string& framed);
     int FindLocked(const char* text) const;
     bool ChannelGone() const;
     void SetChannelGoneError();
@@ -169,7 +185,9 @@ class KorvaComPort {
     std::atomic<bool> m_bReplyPending{false};
     std::mutex m_RecvLock;
     std::condition_variable m_RecvArrived;  // wakes the waits as soon as a byte is stored
-    std::string m_ErrorText;
+    // Always one of the fixed texts: an atomic pointer, as a non-waiting send
+    // on another thread may set it while an exchange runs.
+    std::atomic<const char*> m_ErrorText{""};
     ReceiveCallback m_pfnReceive = nullptr;
     void* m_ReceiveContext = nullptr;
     std::string m_USBSerial;
@@ -180,6 +198,8 @@ class KorvaComPort {
     char m_Terminator = 13;
     std::atomic<int> m_ErrorCode{0};
     std::atomic<int> m_InterruptRequests{0};
+    int m_OpenFailureCode = 0;
+    std::string m_OpenFailureText;
     std::atomic<bool> m_bNeedResync{false};  // the last reply wait did not end cleanly
     std::atomic<bool> m_bLineCut{false};     // the last line was not written whole
 };

@@ -421,6 +421,10 @@ std::uint64_t SerialPort::QueueWrite(const void* data, unsigned length) {
     return ticket;
 }
 
+bool SerialPort::IsTerminal() const {
+    return m_hPort >= 0 && isatty(m_hPort) == 1;
+}
+
 SerialPort::WriteOutcome SerialPort::WaitWritten(std::uint64_t ticket) {
     std::unique_lock<std::mutex> handOver(m_WriteHandOver);
     for (;;) {

@@ -49,6 +49,8 @@ class SerialPort {
 
     // Linux additions, for the link and tests.
     bool IsOpen() const { return m_hPort >= 0; }
+    // Whether the open device is a terminal (a serial port or a pty).
+    bool IsTerminal() const;
     bool IsMonitorAlive() const { return m_bMonitorAlive.load(); }
     bool HungUp() const { return m_bHungUp.load(); }
     const std::string& DevicePath() const { return m_DevicePath; }

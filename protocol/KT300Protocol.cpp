@@ -1,11 +1,13 @@
 #include "KT300Protocol.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -346,26 +348,66 @@ KT300Protocol::~KT300Protocol() {
 }
 
 bool KT300Protocol::Connect() {
-    if (m_bConnected) return true;
+    if (m_bConnected) {
+        m_LastError = 0;
+        return true;
+    }
     SetBaudRate(19200);
     if (!OpenLink()) {
-        korva::Trace("KT300Protocol: open link failed (%d)\n", GetLinkErrorCode());
+        korva::Trace("KT300Protocol: open link failed (%d): %s\n", GetLinkErrorCode(),
+                     GetOpenFailureText().c_str());
+        // The reason, for GetErrorCode and GetLastErrorText.
+        SetErrorCode(GetOpenFailureCode() != 0 ? GetOpenFailureCode() : GetLinkErrorCode(),
+                     GetOpenFailureText());
         return false;
     }
     if (m_SelectNumber > 0) SelectDevice(m_SelectNumber);  // result deliberately not used
     ClearReceived();
     if (!Exchange("Hello", kHandshakeLimitMs, nullptr)) {
-        korva::Trace("KT300Protocol: handshake failed (%ld)\n", m_LastError.load());
+        const long code = m_LastError.load();
+        korva::Trace("KT300Protocol: handshake failed (%ld)\n", code);
+        const std::string device = GetUSBMode() ? "USB device \"" + GetUSBSerial() + "\""
+                                                : "COM" + std::to_string(GetPortNumber()) + " (" +
+                                                      m_Serial.DevicePath() + ")";
+        std::string why =
+            code == kErrController ? "the answer to \"Hello\" is text no controller sends"
+            : code == kErrNoFlag   ? "no answer to \"Hello\" within 3000 ms"
+                                   : "\"Hello\" failed: " + std::string(ErrorTextOf(code));
         CloseLink();
         SetLinkErrorCode(kLinkErrHandshake);
+        SetErrorCode(code, "No controller on " + device + ": " + why);
         return false;
     }
     m_bConnected = true;
     return true;
 }
 
+void KT300Protocol::SetErrorCode(long code, const std::string& text) {
+    std::lock_guard<std::mutex> guard(m_ReplyLock);
+    m_LastError = code;
+    m_TextCode = code;
+    m_LastErrorText = text;
+}
+
+const char* KT300Protocol::ErrorTextOf(long code) {
+    const char* text = ProtocolErrorText(code);
+    return *text ? text : LinkErrorText(static_cast<int>(code));
+}
+
+std::string KT300Protocol::GetLastErrorText() const {
+    const long code = m_LastError.load();
+    if (code == 0) return std::string();
+    {
+        std::lock_guard<std::mutex> guard(m_ReplyLock);
+        if (code == m_TextCode && !m_LastErrorText.empty()) return m_LastErrorText;
+    }
+    return ErrorTextOf(code);
+}
+
 bool KT300Protocol::Disconnect() {
-    if (!CloseLink()) return false;
+    const bool closed = CloseLink();
+    if (m_bAborted.exchange(false)) ReleaseWaitInterrupt();
+    if (!closed) return false;
     m_bConnected = false;
     return true;
 }
@@ -545,8 +587,13 @@ bool KT300Protocol::SendNoWaitCapture(const std::string& command, std::string* r
         m_LastError = kErrLinkClosed;
         return false;
     }
-    if (!SendNoWait(command)) {
-        m_LastError = kErrSendNoWait;
+    // The same bytes as the link's SendNoWait, but the line must have left
+    // whole: a controller that stopped reading must not be reported as told.
+    SetLinkErrorCode(0);
+    ResetReceiveState();
+    if (!EndCutLine() || !WriteWhole(command + GetTerminator())) {
+        m_LastError =
+            GetLinkErrorCode() == kErrWriteIncomplete ? kErrWriteIncomplete : kErrSendNoWait;
         return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kNoWaitCaptureMs));
@@ -892,6 +939,20 @@ bool KT300Protocol::StopSlow(int axis) {
 
 bool KT300Protocol::StopAll() {
     return Exchange("STOPALL", kStopLimitMs, nullptr, kMotionShape, Priority::kStop);
+}
+
+bool KT300Protocol::Abort(unsigned axes) {
+    if (!m_bAborted.exchange(true)) RequestWaitInterrupt();  // stands until Disconnect
+    if (!TakeBusy(Priority::kStop)) return false;
+    bool ok = true;
+    for (int axis = 0; axis < 4; ++axis) {
+        if ((axes & (1u << axis)) == 0) continue;
+        if (!IsLinkOpen() ||
+            !WriteWhole(korva::FormatLine("StopSlow %c", AxisLetter(axis)) + GetTerminator()))
+            ok = false;
+    }
+    ReleaseBusy();
+    return ok;
 }
 
 bool KT300Protocol::GetPosition(int axis, double* position) {

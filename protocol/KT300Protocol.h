@@ -44,10 +44,19 @@ class KT300Protocol : public KorvaComPort {
     long GetErrorCode() const { return m_LastError.load(); }
     // Linux addition: one line of text for a protocol code ("" for others).
     static const char* ProtocolErrorText(long code);
+    // A protocol text, else the link's text for the code.
+    static const char* ErrorTextOf(long code);
     // Linux addition: reply lines discarded as left over from earlier replies.
     long GetDiscardedLines() const { return m_DiscardedLines.load(); }
     // Linux addition: a successful call that needs no exchange reports 0.
     void ClearErrorCode() { m_LastError = 0; }
+    // Linux addition: a failure found above the protocol (an argument the
+    // control refuses with a reason), reported like any other.
+    void SetErrorCode(long code, const std::string& text);
+    // Linux addition: one line saying what the last failure was ("" after a
+    // success): the reason Connect failed with the device and what to do, or
+    // the text of the code GetErrorCode reports.
+    std::string GetLastErrorText() const;
     bool GetSyncMode() const { return m_bSyncMode.load(); }
     bool SetSyncMode(bool mode);
     bool GetStopFlag(int axis) const;
@@ -125,6 +134,11 @@ class KT300Protocol : public KorvaComPort {
     bool Stop(int axis);
     bool StopSlow(int axis);
     bool StopAll();
+    // Linux addition, for a host that is shutting down: ends a waiting
+    // exchange, refuses every further exchange with 20012 until Disconnect,
+    // and writes "StopSlow <axis>" for each axis bit (1 = X ... 8 = T) set in
+    // axes without waiting for the replies. FALSE when a line did not go out.
+    bool Abort(unsigned axes);
     bool GetPosition(int axis, double* position);
     bool GetEncoderValue(int axis, long* value);
     bool SetPortOutput(short value);
@@ -223,5 +237,8 @@ class KT300Protocol : public KorvaComPort {
     std::mutex m_BusyLock;  // with m_BusyReleased: a stop waits for the busy flag
     std::condition_variable m_BusyReleased;
     std::atomic<int> m_StopsWaiting{0};
+    std::atomic<bool> m_bAborted{false};
     std::atomic<long> m_DiscardedLines{0};
+    long m_TextCode = 0;          // the code m_LastErrorText belongs to; guarded by m_ReplyLock
+    std::string m_LastErrorText;  // guarded by m_ReplyLock
 };

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 
 namespace korva::sim {
 
@@ -100,8 +101,11 @@ bool PtySimulator::MakeLink(const std::string& path) {
     if (slavePath_.empty() || path.empty()) return false;
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            std::fprintf(stderr, "kt300sim: %s exists and is not a symbolic link\n", path.c_str());
+        // Only a link this simulator made is replaced: anything else at the
+        // path (a file, another program's link, a stale link) stays.
+        if (path != linkPath_ || !S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "kt300sim: %s exists; not replaced (remove it first)\n",
+                         path.c_str());
             return false;
         }
         if (::unlink(path.c_str()) != 0) {
@@ -109,7 +113,7 @@ bool PtySimulator::MakeLink(const std::string& path) {
             return false;
         }
     }
-    if (!linkPath_.empty() && linkPath_ != path) ::unlink(linkPath_.c_str());
+    if (!linkPath_.empty() && linkPath_ != path) RemoveOwnLink();
     linkPath_.clear();
     if (::symlink(slavePath_.c_str(), path.c_str()) != 0) {
         LogError("symlink");
@@ -128,9 +132,18 @@ void PtySimulator::Stop() {
     }
     CloseFds();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!linkPath_.empty()) ::unlink(linkPath_.c_str());
+    RemoveOwnLink();
     linkPath_.clear();
     slavePath_.clear();
+}
+
+// Removes the link at linkPath_ only while it still is the link made here
+// (pointing at this slave): another program may have replaced it meanwhile.
+void PtySimulator::RemoveOwnLink() {
+    if (linkPath_.empty()) return;
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(linkPath_, ec);
+    if (!ec && target == slavePath_) ::unlink(linkPath_.c_str());
 }
 
 void PtySimulator::CloseFds() {

@@ -24,8 +24,9 @@ class PtySimulator {
     bool Start();
     // "/dev/pts/N" after a successful Start, else empty.
     std::string SlavePath() const;
-    // Makes a symbolic link to the slave (replacing an older symlink at path,
-    // never another kind of file); removed again by Stop.
+    // Makes a symbolic link to the slave (replacing only a link this object
+    // made; anything else at path is left and the call fails); removed again
+    // by Stop while it still points at this slave.
     bool MakeLink(const std::string& path);
     // Ends the serving thread, closes the pty and removes the link. Idempotent.
     void Stop();
@@ -41,6 +42,7 @@ class PtySimulator {
     Engine& engine() { return engine_; }
 
   private:
+    void RemoveOwnLink();  // under mutex_
     void Serve();
     void ServeLoop();
     void CloseFds();

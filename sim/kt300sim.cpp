@@ -2,10 +2,13 @@
 // slave device path, serves until SIGINT or SIGTERM, then removes its link.
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +21,8 @@ const char kUsage[] =
     "usage: kt300sim [options]\n"
     "Serves a simulated KT300 controller on a pseudo-terminal and prints its path.\n"
     "\n"
-    "  --link PATH          also make a symbolic link PATH to the device (removed at exit)\n"
+    "  --link PATH          also make a symbolic link PATH to the device (removed at exit);\n"
+    "                       PATH must not exist\n"
     "  --baud B             emulated line speed, 0 = instant (default 19200)\n"
     "  --model NAME         model answered to SystemInfo? (default KT3007Q; or KT300RSX)\n"
     "  --controllers N      controllers behind the link, chosen by \"select n\" (default 1)\n"
@@ -28,11 +32,13 @@ const char kUsage[] =
     "  --fault noreply:N    lose the next N commands (no reply)\n"
     "  --fault error:N:C    answer the next N commands with E0C (C 0..7)\n"
     "  --fault garbage:N    start the next N replies with garbage bytes\n"
-    "  --hangup-after S     close the device after S seconds (host sees a hang-up)\n"
+    "  --hangup-after S     close the device after S seconds, 0..1000000 (host sees a hang-up)\n"
     "  --help, --version\n"
     "\n"
     "Environment:\n"
     "  KORVA_TRACE          set: trace the commands, replies and plan stops to stderr\n";
+
+constexpr double kMaxHangUpSeconds = 1e6;
 
 template <typename T>
 bool ParseNumber(std::string_view text, T* out) {
@@ -115,6 +121,11 @@ int main(int argc, char** argv) {
             split = true;
             continue;
         }
+        static constexpr std::string_view kWithValue[] = {
+            "--link",   "--baud",       "--model", "--controllers",
+            "--inputs", "--time-scale", "--fault", "--hangup-after"};
+        if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue))
+            return Fail("unknown option", argv[i]);
         const char* v = value();
         if (v == nullptr) return Fail("missing value for", argv[i]);
         if (a == "--link") {
@@ -133,17 +144,18 @@ int main(int argc, char** argv) {
             if (!ParseNumber(std::string_view(v), &inputs) || inputs > 0xffff)
                 return Fail("bad inputs (0..65535)", v);
         } else if (a == "--time-scale") {
-            if (!ParseNumber(std::string_view(v), &opts.timeScale) || !(opts.timeScale > 0))
+            if (!ParseNumber(std::string_view(v), &opts.timeScale) || !(opts.timeScale > 0) ||
+                !std::isfinite(opts.timeScale))
                 return Fail("bad time scale", v);
         } else if (a == "--fault") {
             korva::sim::SimFault f;
             if (!ParseFault(v, &f)) return Fail("bad fault", v);
             faults.push_back(f);
         } else if (a == "--hangup-after") {
-            if (!ParseNumber(std::string_view(v), &hangupAfter) || hangupAfter < 0)
-                return Fail("bad hang-up time", v);
-        } else {
-            return Fail("unknown option", argv[i]);
+            // NaN or a time beyond the range would make the wait's time undefined.
+            if (!ParseNumber(std::string_view(v), &hangupAfter) || !(hangupAfter >= 0) ||
+                hangupAfter > kMaxHangUpSeconds)
+                return Fail("bad hang-up time (0..1000000 seconds)", v);
         }
     }
 

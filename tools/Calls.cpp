@@ -1,5 +1,7 @@
 #include "Calls.h"
 
+#include <strings.h>
+
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -13,9 +15,37 @@ namespace korva::tools {
 
 namespace {
 
-// The protocol's code for an exchange attempted on a closed link: a stop flag
-// can never arrive then, so wait-stop gives up at once.
+// The codes of a link that is closed or whose device hung up (protocol, link):
+// a stop flag can never arrive then, so wait-stop gives up at once.
 constexpr std::int32_t kErrLinkClosed = 20004;
+constexpr std::int32_t kErrLinkNotOpen = 10103;
+constexpr std::int32_t kErrChannelGone = 10104;
+
+bool LinkGoneCode(std::int32_t code) {
+    return code == kErrLinkClosed || code == kErrLinkNotOpen || code == kErrChannelGone;
+}
+
+// The axis bits a motion member moves, from its arguments; 0 for any other member.
+unsigned MotionAxes(const std::string& name, const std::vector<Variant>& args) {
+    auto axisBit = [&](std::size_t i) -> unsigned {
+        if (i >= args.size()) return 0;
+        const int a = args[i].Type() == VarType::I2 ? args[i].AsI2() : -1;
+        return a >= 0 && a <= 3 ? 1u << a : 0u;
+    };
+    auto is = [&](const char* member) { return strcasecmp(name.c_str(), member) == 0; };
+    if (is("Go") || is("GoHome") || is("GoOrigion") || is("GoPosition")) return axisBit(0);
+    if (is("GoInterpolationline2") || is("GoInterpolationArc")) return axisBit(0) | axisBit(1);
+    if (is("GoInterpolationline3")) return axisBit(0) | axisBit(1) | axisBit(2);
+    if (is("STARTRUN")) return 0xF;  // a stored plan may move any axis
+    if (is("GonAxisHome")) {
+        unsigned bits = 0;
+        for (std::size_t i = 0; i < 4 && i < args.size(); ++i)
+            if (args[i].Type() == VarType::Str && strcasecmp(args[i].AsStr().c_str(), "Y") == 0)
+                bits |= 1u << i;
+        return bits;
+    }
+    return 0;
+}
 constexpr std::int64_t kDefaultWaitMs = 60000;
 constexpr std::int64_t kMaxHostMs = 24LL * 3600 * 1000;
 
@@ -184,9 +214,10 @@ BindResult BindHost(const Statement& st) {
         r.call.args.emplace_back(static_cast<std::int32_t>(v));
         return r;
     }
-    // wait-stop AXIS [TIMEOUT-MS]
+    // wait-stop AXIS [, TIMEOUT-MS]
     if (st.args.empty() || st.args.size() > 2) {
-        return Refuse(DISP_E_BADPARAMCOUNT, "wait-stop takes 1 or 2 arguments (AXIS [TIMEOUT-MS])");
+        return Refuse(DISP_E_BADPARAMCOUNT,
+                      "wait-stop takes 1 or 2 arguments (AXIS [, TIMEOUT-MS])");
     }
     if (!HostInteger(st.args[0], 0, 3, v)) {
         return Refuse(DISP_E_TYPEMISMATCH,
@@ -331,6 +362,7 @@ RunResult Runner::RunMember(const BoundCall& call) {
         }
     }
 
+    if (call.form == CallForm::Method) m_MovedAxes |= MotionAxes(e.name, call.args);
     std::uint16_t flags = kInvokeMethod;
     if (call.form == CallForm::PropertyGet) flags = kInvokePropertyGet;
     if (call.form == CallForm::PropertyPut) flags = kInvokePropertyPut;
@@ -418,7 +450,18 @@ RunResult Runner::WaitStop(const BoundCall& call) {
             break;
         }
         std::optional<std::int32_t> err = ErrorCode();
-        if (err && *err == kErrLinkClosed) break;
+        if (err && LinkGoneCode(*err)) {
+            ++m_LinkFailures;
+            std::fprintf(stderr,
+                         "kt300ctl: wait-stop %d: the link is %s (error %d); no stop report can "
+                         "arrive, giving up\n",
+                         axis, *err == kErrChannelGone ? "gone (device hung up)" : "closed", *err);
+            break;
+        }
+        if (Stopped()) {
+            r.interrupted = true;
+            break;
+        }
         if (std::chrono::steady_clock::now() >= deadline) break;
         if (!SleepMs(m_PollMs)) {
             r.interrupted = true;

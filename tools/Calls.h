@@ -61,6 +61,12 @@ class Runner {
 
     RunResult Run(const BoundCall& call);
 
+    // Axis bits (1 = X ... 8 = T) of every motion call made so far (marked
+    // before the call, so a move still waiting counts). Read from any thread.
+    unsigned MovedAxes() const { return m_MovedAxes.load(); }
+    // wait-stop calls that gave up because the link was closed or hung up.
+    int LinkFailures() const { return m_LinkFailures; }
+
   private:
     RunResult RunMember(const BoundCall& call);
     RunResult RunHost(const BoundCall& call);
@@ -77,6 +83,8 @@ class Runner {
     DISPID m_GetErrorCode = DISPID_UNKNOWN;
     DISPID m_GetPosition = DISPID_UNKNOWN;
     DISPID m_GetStopFlag = DISPID_UNKNOWN;
+    std::atomic<unsigned> m_MovedAxes{0};
+    int m_LinkFailures = 0;
 };
 
 }  // namespace korva::tools

@@ -132,7 +132,7 @@ Script lines:
   Name                                read a property (or call without arguments)
   Name = value                        write a property
   # comment                           (blank lines are ignored)
-  sleep MS | wait-stop AXIS [TIMEOUT-MS] | echo "TEXT"   host commands
+  sleep MS | wait-stop AXIS [, TIMEOUT-MS] | echo "TEXT"   host commands
 Texts in double quotes (\" and \\ escapes); numbers with a '.' decimal point;
 names in any case. By-reference parameters are left out and printed as outputs.
 kt300ctl makes no call the script does not name (no implicit Connect).
@@ -147,7 +147,12 @@ Environment:
 
 Exit status: 0 when every line ran (whatever the calls returned), 1 when the
 module, the script file or the simulator cannot be used, 2 for a syntax or
-dispatch error (reported with its line number), 128+N after signal N.
+dispatch error (reported with its line number), 3 when a wait-stop gave up
+because the link was closed or hung up, 128+N after signal N.
+
+Ctrl-C (or SIGTERM) during a run ends the waiting call at once, sends the
+decelerating stop (StopSlow) to every axis the run has moved, closes the link
+and exits 130 (143); a second Ctrl-C exits at once.
 )";
 }
 

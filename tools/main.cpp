@@ -1,7 +1,11 @@
 // kt300ctl: the command-line automation host. Loads the control module,
 // creates one control and runs script statements on it by name.
+#include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <array>
@@ -10,9 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Calls.h"
@@ -35,22 +41,108 @@ using namespace korva::tools;
 constexpr int kExitOk = 0;
 constexpr int kExitEnvironment = 1;
 constexpr int kExitScript = 2;
+constexpr int kExitLinkGone = 3;
 
-// Set by SIGINT/SIGTERM: the current call finishes, waits give up, and the
-// control is released properly (closing its link). A second signal while the
-// first is pending falls back to the default action.
+// Set by SIGINT/SIGTERM: the signal watcher ends the waiting call and stops the
+// moved axes, waits give up, and the control is released properly (closing its
+// link). A second signal while the first is pending exits at once.
 std::atomic<int> g_Signal{0};
+// Written by the handler so the watcher thread wakes (a pipe is async-signal-safe).
+int g_SignalPipe[2] = {-1, -1};
+// Set while a call of the script runs (at the interactive prompt a Ctrl-C
+// only drops the line being typed).
+std::atomic<bool> g_InCall{false};
 
 extern "C" void OnSignal(int sig) {
-    if (g_Signal.load() != 0) {
-        signal(sig, SIG_DFL);
-        raise(sig);
-        return;
-    }
+    if (g_Signal.load() != 0) _exit(128 + sig);
     g_Signal.store(sig);
+    const char byte = 's';
+    if (g_SignalPipe[1] >= 0) (void)!write(g_SignalPipe[1], &byte, 1);
 }
 
+// The module's Linux entry points beyond the three a host needs, when present.
+struct ModuleExtras {
+    void* handle = nullptr;
+    KORVA_AbortFn abort = nullptr;
+    KORVA_ErrorTextFn errorText = nullptr;
+
+    explicit ModuleExtras(const std::string& path) {
+        // The module is loaded already: this only finds it again.
+        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (handle == nullptr) return;
+        abort = reinterpret_cast<KORVA_AbortFn>(dlsym(handle, "KORVA_Abort"));
+        errorText = reinterpret_cast<KORVA_ErrorTextFn>(dlsym(handle, "KORVA_ErrorText"));
+    }
+    ~ModuleExtras() {
+        if (handle != nullptr) dlclose(handle);
+    }
+    ModuleExtras(const ModuleExtras&) = delete;
+    ModuleExtras& operator=(const ModuleExtras&) = delete;
+
+    std::string ErrorText(KorvaDispatch& control) const {
+        if (errorText == nullptr) return {};
+        char buf[512];
+        errorText(&control, buf, sizeof buf);
+        return buf;
+    }
+};
+
+// Waits for the first signal on its own thread; then ends the control's
+// waiting call and sends the decelerating stop to every axis the run moved,
+// so the main thread's call returns within milliseconds.
+class SignalWatcher {
+  public:
+    SignalWatcher(KorvaDispatch& control, const ModuleExtras& extras,
+                  std::function<unsigned()> movedAxes, bool onlyInCall)
+        : m_Control(control),
+          m_Extras(extras),
+          m_MovedAxes(std::move(movedAxes)),
+          m_OnlyInCall(onlyInCall) {
+        if (pipe(m_Quit) != 0) m_Quit[0] = m_Quit[1] = -1;
+        m_Thread = std::thread([this] { Run(); });
+    }
+    ~SignalWatcher() {
+        const char byte = 'q';
+        if (m_Quit[1] >= 0) (void)!write(m_Quit[1], &byte, 1);
+        m_Thread.join();
+        for (int fd : m_Quit)
+            if (fd >= 0) close(fd);
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  private:
+    void Run() {
+        for (;;) {
+            struct pollfd fds[2] = {{g_SignalPipe[0], POLLIN, 0}, {m_Quit[0], POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents != 0) return;
+            char byte;
+            if ((fds[0].revents & POLLIN) == 0 || read(g_SignalPipe[0], &byte, 1) != 1) continue;
+            if (g_Signal.load() == 0 || (m_OnlyInCall && !g_InCall.load())) continue;
+            if (m_Extras.abort == nullptr) continue;
+            const unsigned axes = m_MovedAxes();
+            if (m_Extras.abort(&m_Control, axes) == 0 && axes != 0)
+                Error("the decelerating stop did not reach every moved axis");
+        }
+    }
+    static void Error(const std::string& text) {
+        std::fprintf(stderr, "kt300ctl: %s\n", text.c_str());
+    }
+
+    KorvaDispatch& m_Control;
+    const ModuleExtras& m_Extras;
+    std::function<unsigned()> m_MovedAxes;
+    bool m_OnlyInCall;
+    int m_Quit[2] = {-1, -1};
+    std::thread m_Thread;
+};
+
 void InstallSignals() {
+    if (pipe2(g_SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) g_SignalPipe[0] = g_SignalPipe[1] = -1;
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnSignal;
@@ -123,10 +215,14 @@ struct Outcome {
 
 class Session {
   public:
-    Session(KorvaDispatch& control, bool json) : m_Control(control), m_Runner(control, &g_Signal) {
+    Session(KorvaDispatch& control, bool json, const ModuleExtras& extras)
+        : m_Control(control), m_Runner(control, &g_Signal), m_Extras(extras) {
         m_Json = json;
         m_Runner.SetReadErrorCode(json);
     }
+
+    unsigned MovedAxes() const { return m_Runner.MovedAxes(); }
+    int LinkFailures() const { return m_Runner.LinkFailures(); }
 
     // Binds every statement first so a mistake on the last line stops the
     // script before the first line moves anything.
@@ -145,12 +241,20 @@ class Session {
     }
 
     Outcome Run(const std::string& label, const BoundCall& call) {
+        g_InCall = true;
         RunResult r = m_Runner.Run(call);
+        g_InCall = false;
         if (!r.Ok()) {
             Error(label + ": " + DispErrorText(r.code) + ": " + r.message);
             return {true, kExitScript};
         }
         Emit(m_Json ? FormatJson(r.record) : FormatPlain(r.record));
+        // A failed Connect says why: the device, the reason and what to do.
+        if (strcasecmp(call.name.c_str(), "Connect") == 0 &&
+            r.record.result.Type() == VarType::Bool && !r.record.result.AsBool()) {
+            const std::string why = m_Extras.ErrorText(m_Control);
+            if (!why.empty()) Error(label + ": Connect failed: " + why);
+        }
         return {};
     }
 
@@ -169,6 +273,7 @@ class Session {
   private:
     KorvaDispatch& m_Control;
     Runner m_Runner;
+    const ModuleExtras& m_Extras;
     bool m_Json = false;
 };
 
@@ -219,7 +324,12 @@ int Interactive(Session& session) {
         std::vector<BoundCall> bound;
         if (!session.BindAll(lines, bound)) continue;
         session.Run(lines.front().label, bound.front());
-        g_Signal.store(0);  // an interrupted wait ends the wait, not the session
+        // A signal during a call ended the wait and stopped the moved axes:
+        // the session ends, as a script run does.
+        if (int sig = g_Signal.load(); sig != 0) {
+            Error(std::string("stopped by ") + strsignal(sig) + " during " + lines.front().label);
+            return 128 + sig;
+        }
     }
 }
 
@@ -341,9 +451,13 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    Session session(*control, opt.json);
+    ModuleExtras extras(module.Path());
+    Session session(*control, opt.json, extras);
     std::vector<BoundCall> bound;
     if (!session.BindAll(lines, bound)) return kExitScript;
+    // Destroyed before the control is released.
+    SignalWatcher watcher(
+        *control, extras, [&session] { return session.MovedAxes(); }, interactive);
 
     if (opt.port && !session.Put("ComPort", Variant(static_cast<std::int16_t>(*opt.port)))) {
         return kExitEnvironment;
@@ -362,5 +476,6 @@ int main(int argc, char** argv) {
         }
     }
     if (interactive) return Interactive(session);
+    if (session.LinkFailures() > 0) return kExitLinkGone;
     return kExitOk;
 }

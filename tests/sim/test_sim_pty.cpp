@@ -238,6 +238,35 @@ TEST(SimProgram, ServesUntilTerminatedAndCleansUp) {
     EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 
+// --link leaves alone what it did not make: another program's link (also a
+// stale one) and a plain file, both when asked to make the link and at exit.
+TEST(SimProgram, LinkNeverRemovesWhatItDidNotMake) {
+    auto dir = std::filesystem::temp_directory_path() /
+               ("korva_kt300sim_keep_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto foreign = dir / "foreign";
+    std::filesystem::create_symlink("/dev/null", foreign);
+    auto stale = dir / "stale";
+    std::filesystem::create_symlink(dir / "gone", stale);
+    for (const auto& path : {foreign, stale}) {
+        Program p({"--link", path.string(), "--baud", "0"});
+        EXPECT_EQ(p.Wait(5000), 1) << path;
+        EXPECT_TRUE(std::filesystem::is_symlink(path)) << path;
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(foreign), "/dev/null");
+    // Replaced by another program while the simulator runs: left in place.
+    auto link = dir / "ttyKT";
+    {
+        PtySimulator sim;
+        ASSERT_TRUE(sim.Start());
+        ASSERT_TRUE(sim.MakeLink(link.string()));
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink("/dev/null", link);
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/null");
+    std::filesystem::remove_all(dir);
+}
+
 TEST(SimProgram, RefusesBadOptions) {
     struct {
         std::vector<std::string> args;
@@ -251,6 +280,12 @@ TEST(SimProgram, RefusesBadOptions) {
         {{"--controllers", "0"}, 2},
         {{"--fault", "error:1:9"}, 2},
         {{"--time-scale", "-1"}, 2},
+        {{"--time-scale", "inf"}, 2},
+        {{"--hangup-after", "nan"}, 2},
+        {{"--hangup-after", "-nan"}, 2},
+        {{"--hangup-after", "1e300"}, 2},
+        {{"--hangup-after", "inf"}, 2},
+        {{"--bogus", "1"}, 2},  // unknown, even with something after it
     };
     for (auto& c : cases) {
         Program p(c.args);
