@@ -2,15 +2,13 @@
 
 #include <dxflib/dl_creationadapter.h>
 #include <dxflib/dl_dxf.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <locale>
 #include <map>
 #include <memory>
@@ -19,6 +17,8 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+
+#include "Files.h"
 
 namespace korva::cadio {
 namespace {
@@ -903,32 +903,17 @@ class Expander {
 };
 
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = "cannot read " + path + ": not a regular file";
-        return false;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *error = "cannot read " + path + ": " + std::strerror(errno);
+    // A FIFO or a device in the drawing's place is refused, never waited on.
+    switch (ReadRegularFile(path, std::numeric_limits<std::size_t>::max(), content, error)) {
+        case FileRead::kRead:
+            return true;
+        case FileRead::kMissing:
+            *error = "cannot open " + path + ": " + ErrnoText(ENOENT);
             return false;
-        }
-        content->append(buf, static_cast<std::size_t>(n));
+        case FileRead::kFailed:
+            break;
     }
-    return true;
+    return false;
 }
 
 std::string Notes(const Reader& r, const Expander& x) {

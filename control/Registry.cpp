@@ -1,18 +1,14 @@
 #include "Registry.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
+#include "Files.h"
 #include "Ini.h"
 #include "Trace.h"
 
@@ -28,6 +24,9 @@ std::string InterfaceSection(const char* iid) {
 std::string ClassSection(const char* clsid) {
     return std::string("CLSID\\") + clsid;
 }
+
+// A registry is a few dozen lines; anything near this is not one.
+constexpr std::size_t kMaxRegistryBytes = 16 * 1024 * 1024;
 
 struct Key {
     std::string section, key, value;
@@ -62,20 +61,28 @@ std::string_view Trimmed(std::string_view s) {
 }
 
 // Drops the named sections (header and keys) and keeps every other line. The
-// file is replaced atomically; a missing file has nothing to remove.
+// file is replaced in one piece; a missing file has nothing to remove.
 bool RemoveSections(const std::string& file, const std::vector<std::string>& sections) {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return !ec;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        Trace("KORVAKT3002: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
-        return false;
+    std::string content;
+    std::string error;
+    switch (ReadRegularFile(file, kMaxRegistryBytes, &content, &error)) {
+        case FileRead::kMissing:
+            return true;
+        case FileRead::kFailed:
+            Trace("KORVAKT3002: %s\n", error.c_str());
+            return false;
+        case FileRead::kRead:
+            break;
     }
-    std::ostringstream kept;
-    std::string line;
+    std::string kept;
     bool dropping = false;
     bool changed = false;
-    while (std::getline(in, line)) {
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        std::size_t nl = content.find('\n', pos);
+        const std::size_t end = nl == std::string::npos ? content.size() : nl;
+        const std::string_view line = std::string_view(content).substr(pos, end - pos);
+        pos = nl == std::string::npos ? content.size() : nl + 1;
         std::string_view t = Trimmed(line);
         if (t.size() >= 2 && t.front() == '[') {
             const std::size_t close = t.find(']');
@@ -88,28 +95,12 @@ bool RemoveSections(const std::string& file, const std::vector<std::string>& sec
             changed = true;
             continue;
         }
-        kept << line << '\n';
+        kept.append(line);
+        kept += '\n';
     }
-    if (in.bad()) {
-        Trace("KORVAKT3002: cannot read %s: %s\n", file.c_str(), std::strerror(errno));
-        return false;
-    }
-    in.close();
     if (!changed) return true;
-    const std::string temp = file + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << kept.str();
-        out.flush();
-        if (!out) {
-            Trace("KORVAKT3002: cannot write %s: %s\n", temp.c_str(), std::strerror(errno));
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), file.c_str()) != 0) {
-        Trace("KORVAKT3002: cannot replace %s: %s\n", file.c_str(), std::strerror(errno));
-        std::remove(temp.c_str());
+    if (!ReplaceFile(file, kept, &error)) {
+        Trace("KORVAKT3002: %s\n", error.c_str());
         return false;
     }
     return true;
@@ -128,18 +119,6 @@ bool EnsureFolder(const std::string& file) {
 }
 
 }  // namespace
-
-std::string RegistryFilePath() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.local/share";
-    }
-    return base + "/korva/registry.ini";
-}
 
 HRESULT RegisterControlModule(const std::string& modulePath, const std::string& registryFile) {
     const std::string lib = TypeLibSection();
@@ -192,12 +171,6 @@ HRESULT UnregisterControlModule(const std::string& registryFile) {
         return SELFREG_E_CLASS;
     }
     return S_OK;
-}
-
-std::string RegisteredModulePath(const std::string& progId, const std::string& registryFile) {
-    const std::string clsid = GetPrivateProfileString(progId, "CLSID", "", 4096, registryFile);
-    if (clsid.empty()) return {};
-    return GetPrivateProfileString("CLSID\\" + clsid, "InprocServer", "", 4096, registryFile);
 }
 
 }  // namespace korva
