@@ -161,8 +161,8 @@ bool ReplaceFile(const std::string& path, std::string_view data, std::string* er
     const int fd = CreateSibling(target, &temp);
     if (fd < 0) {
         // Never fall back to writing in place: a failure there loses the old file.
-        return Fail(error, "cannot create a new file in " + Folder(target) + " to replace " +
-                               path + ": " + ErrnoText(errno));
+        return Fail(error, "cannot create a new file in " + Folder(target) + " to replace " + path +
+                               ": " + ErrnoText(errno));
     }
     std::string why;
     if (exists) {

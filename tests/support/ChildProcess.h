@@ -27,7 +27,9 @@ inline int RunInChild(const std::function<int()>& body) {
 // fails with EFBIG instead of killing the process.
 inline void LimitFileSize(rlim_t maxBytes) {
     ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {maxBytes, maxBytes};
+    struct rlimit limit {
+        maxBytes, maxBytes
+    };
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 

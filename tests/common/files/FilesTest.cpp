@@ -98,9 +98,8 @@ TEST(ReplaceFile, SavesThatSucceed) {
              return d.Path("plain.txt");
          },
          "plain.txt", 0640},
-        {"new file: 0666 less the umask",
-         [](const TempDir& d) { return d.Path("new.txt"); }, "new.txt",
-         static_cast<mode_t>(0666 & ~mask)},
+        {"new file: 0666 less the umask", [](const TempDir& d) { return d.Path("new.txt"); },
+         "new.txt", static_cast<mode_t>(0666 & ~mask)},
         {"symbolic link: the file it names is replaced, the link stays",
          [](const TempDir& d) {
              fs::create_directory(d.Path("real"));
