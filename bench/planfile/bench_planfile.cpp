@@ -43,6 +43,10 @@ const Kind kKinds[] = {
      }},
     {"announced 10000, N blank lines",
      [](std::size_t bytes) { return WithHeader(korva::kMaxPlanRows, std::string(bytes, '\n')); }},
+    {"announced 1000, N blank lines",
+     [](std::size_t bytes) {
+         return WithHeader(korva::kMaxPlanBadRows, std::string(bytes, '\n'));
+     }},
     {"announced 2147483647, binary",
      [](std::size_t bytes) {
          std::mt19937 random(7);
@@ -70,8 +74,7 @@ const Kind kKinds[] = {
      [](std::size_t bytes) { return WithHeader(1, std::string(bytes, '\t')); }},
     {"well-formed, rows repeated to size",
      [](std::size_t bytes) {
-         const std::string row =
-             "GoPosition\t1\tZ\t\t\t123.456000\t\t\tA\t1\tC\tN\t\t\t\t\t\r\n";
+         const std::string row = "GoPosition\t1\tZ\t\t\t123.456000\t\t\tA\t1\tC\tN\t\t\t\t\t\r\n";
          std::string body;
          std::size_t rows = 0;
          while (body.size() + row.size() <= bytes && rows < korva::kMaxPlanRows) {

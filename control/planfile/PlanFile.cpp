@@ -15,6 +15,11 @@ namespace {
 constexpr int kMaxRows = kMaxPlanRows;
 // No plan of kMaxRows steps comes near this; a larger file is not a plan.
 constexpr std::size_t kMaxPlanBytes = 16 * 1024 * 1024;
+// Rows that are missing, blank or of another width, tolerated before the
+// file counts as damaged or foreign. Each costs a whole row however few
+// bytes it takes (a blank line is one), so their number is what must be
+// bounded.
+constexpr std::size_t kMaxBadRows = kMaxPlanBadRows;
 // Bad rows listed by number; the rest are only counted.
 constexpr std::size_t kListedBadRows = 10;
 
@@ -110,7 +115,14 @@ bool DecodePlan(std::string_view bytes, int cellsPerRow, PlanTable& table, PlanR
         std::vector<std::string> cells;
         const bool present = NextLine(bytes, pos, &line);
         if (!present || !SplitCells(line, k, &cells)) {
-            ++found.badRowCount;
+            if (++found.badRowCount > kMaxBadRows) {
+                return Fail(error, "not a plan of " + std::to_string(k) +
+                                       " cells per row, or damaged: more than " +
+                                       std::to_string(kMaxBadRows) + " of its " +
+                                       std::to_string(n) + " rows are missing or hold another " +
+                                       "number of cells (the first is row " +
+                                       std::to_string(found.badRows.front()) + ")");
+            }
             if (found.badRows.size() < kListedBadRows) found.badRows.push_back(int(r + 1));
         }
         cells.resize(k);

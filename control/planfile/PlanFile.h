@@ -12,8 +12,10 @@ namespace korva {
 
 inline constexpr int kControlPlanCells = 16;
 inline constexpr int kStagedeskPlanCells = 18;
-// A file announcing more step rows than this is refused.
+// A file announcing more step rows than this is refused, and so is one with
+// more than kMaxPlanBadRows rows missing, blank or of another width.
 inline constexpr int kMaxPlanRows = 10000;
+inline constexpr std::size_t kMaxPlanBadRows = 1000;
 
 struct PlanTable {
     int totalCount = 1;                          // passes over the whole plan (line 1)
@@ -36,9 +38,10 @@ struct PlanReadReport {
 bool EncodePlan(const PlanTable& table, int cellsPerRow, std::string* bytes, std::string* error);
 
 // Reads the bytes of a plan file. Lines may end in CR LF or LF. Non-numeric
-// header lines read as 0, as atoi does. Fails only when the file announces
-// more than kMaxPlanRows rows. Time and memory grow with the bytes and the
-// announced rows, never beyond them.
+// header lines read as 0, as atoi does. Fails when the file announces more
+// than kMaxPlanRows rows or more than kMaxPlanBadRows of them are bad; the
+// caller's table is then untouched. Time and memory grow with the bytes,
+// whatever count the file announces.
 bool DecodePlan(std::string_view bytes, int cellsPerRow, PlanTable& table, PlanReadReport* report,
                 std::string* error);
 
