@@ -11,6 +11,7 @@
 
 #include "Files.h"
 #include "NumText.h"
+#include "SharedLibrary.h"
 #include "Trace.h"
 
 namespace korva {
@@ -271,19 +272,6 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         return false;
     }
     return true;
-}
-
-std::string ProgramDirectory() {
-    std::string path(PATH_MAX, '\0');
-    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
-        Trace("ini: cannot read /proc/self/exe: %s\n", ErrnoText(errno).c_str());
-        return "./";
-    }
-    path.resize(static_cast<std::size_t>(n));
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "./";
-    return path.substr(0, slash + 1);
 }
 
 namespace {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "SharedLibrary.h"
+
 namespace korva {
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -26,8 +28,7 @@ bool FindProfileValue(std::string_view content, std::string_view section, std::s
 bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
                      std::string_view value, std::string* error);
 
-// Directory of the running executable (/proc/self/exe), ending in '/'.
-std::string ProgramDirectory();
+// ProgramDirectory(): SharedLibrary.h.
 // The "Language" folder: beside the executable, else <prefix>/share/korva/Language.
 // Ends in '/'.
 std::string LanguageDirectory();

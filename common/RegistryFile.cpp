@@ -24,4 +24,16 @@ std::string RegisteredModulePath(const std::string& progId, const std::string& r
     return GetPrivateProfileString("CLSID\\" + clsid, "InprocServer", "", 4096, registryFile);
 }
 
+std::vector<LibraryCandidate> ControlModuleCandidates(const std::string& progId) {
+    LibrarySearch search;
+    search.envVar = "KORVA_MODULE";
+    // Looked up only when no explicit choice is made, so a damaged registry
+    // cannot stand in its way.
+    const char* chosen = std::getenv(search.envVar.c_str());
+    if (chosen == nullptr || chosen[0] == '\0')
+        search.registeredPath = RegisteredModulePath(progId);
+    search.names = {"libKORVAKT3002.so.1", "libKORVAKT3002.so"};
+    return LibraryCandidates(search);
+}
+
 }  // namespace korva

@@ -5,6 +5,8 @@
 // (control/); hosts read it to find the module (SharedLibrary.h).
 #include <string>
 
+#include "SharedLibrary.h"
+
 namespace korva {
 
 std::string RegistryFilePath();
@@ -14,5 +16,11 @@ std::string RegistryFilePath();
 // file cannot be read (a FIFO or a directory in its place is refused).
 std::string RegisteredModulePath(const std::string& progId,
                                  const std::string& registryFile = RegistryFilePath());
+
+// Where every host looks for the control module, so stagedesk and kt300ctl
+// load the same one: $KORVA_MODULE alone when set, else the module
+// registered for progId, then libKORVAKT3002.so.1 and libKORVAKT3002.so in
+// ../lib beside the program, then through the loader's search path.
+std::vector<LibraryCandidate> ControlModuleCandidates(const std::string& progId);
 
 }  // namespace korva

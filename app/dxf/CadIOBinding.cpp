@@ -1,11 +1,5 @@
 #include "CadIOBinding.h"
 
-#include <dlfcn.h>
-
-#include <cstdlib>
-#include <vector>
-
-#include "Ini.h"
 #include "Trace.h"
 
 namespace stagedesk::dxf {
@@ -14,8 +8,8 @@ namespace {
 constexpr const char* kLibrary = "libcadio.so";
 
 template <typename F>
-bool Resolve(void* library, const char* name, F* out, std::string* missing) {
-    *out = reinterpret_cast<F>(dlsym(library, name));
+bool Resolve(const korva::SharedLibrary& library, const char* name, F* out, std::string* missing) {
+    *out = library.Function<F>(name);
     if (*out == nullptr) *missing += std::string(missing->empty() ? "" : ", ") + name;
     return *out != nullptr;
 }
@@ -32,55 +26,43 @@ std::string TextOf(PFN_drwGetText f, HDRAWING drawing) {
 }  // namespace
 
 CCadIO::CCadIO() {
-    std::vector<std::string> candidates;
-    if (const char* env = std::getenv("KORVA_CADIO"); env != nullptr && env[0] != '\0') {
-        candidates.push_back(env);
-    } else {
-        candidates.push_back(korva::ProgramDirectory() + "../lib/" + kLibrary);
-        candidates.push_back(kLibrary);
-    }
+    // $KORVA_CADIO alone when set, else ../lib beside the program, else the
+    // loader's search path (korva::LibraryCandidates).
     std::string reasons;
-    for (const std::string& path : candidates) {
-        m_hLibrary = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (m_hLibrary != nullptr) {
-            m_strPath = path;
-            break;
-        }
-        const char* why = dlerror();
-        reasons += (reasons.empty() ? "" : "; ") + std::string(why != nullptr ? why : path);
-    }
-    if (m_hLibrary == nullptr) {
-        m_strLoadError = "the drawing library could not be loaded: " + reasons;
-        korva::Trace("stagedesk: %s\n", m_strLoadError.c_str());
+    if (!korva::LoadFirstLibrary(korva::LibraryCandidates({"KORVA_CADIO", "", {kLibrary}}), {},
+                                 RTLD_NOW | RTLD_LOCAL, &m_library, &reasons)) {
+        m_strLoadError = "the drawing library could not be loaded:\n" + reasons;
+        korva::Trace("stagedesk: %s", m_strLoadError.c_str());
         return;
     }
+    m_strPath = m_library.Path();
     std::string missing;
     bool all = true;
-    all &= Resolve(m_hLibrary, "drwCreate", &m_pCreate, &missing);
-    all &= Resolve(m_hLibrary, "drwDestroy", &m_pDestroy, &missing);
-    all &= Resolve(m_hLibrary, "drwAddTableType", &m_pAddTableType, &missing);
-    all &= Resolve(m_hLibrary, "drwDeleteTableType", &m_pDeleteTableType, &missing);
-    all &= Resolve(m_hLibrary, "drwFindTableType", &m_pFindTableType, &missing);
-    all &= Resolve(m_hLibrary, "drwAddBlock", &m_pAddBlock, &missing);
-    all &= Resolve(m_hLibrary, "drwDeleteBlock", &m_pDeleteBlock, &missing);
-    all &= Resolve(m_hLibrary, "drwFindBlock", &m_pFindBlock, &missing);
-    all &= Resolve(m_hLibrary, "drwAddEntity", &m_pAddEntity, &missing);
-    all &= Resolve(m_hLibrary, "drwDeleteEntity", &m_pDeleteEntity, &missing);
-    all &= Resolve(m_hLibrary, "drwChangeEntity", &m_pChangeEntity, &missing);
-    all &= Resolve(m_hLibrary, "drwFindEntity", &m_pFindEntity, &missing);
-    all &= Resolve(m_hLibrary, "drwSaveDataToFile", &m_pSaveDataToFile, &missing);
-    all &= Resolve(m_hLibrary, "drwLoadDataFromFile", &m_pLoadDataFromFile, &missing);
-    all &= Resolve(m_hLibrary, "drwInitView", &m_pInitView, &missing);
-    all &= Resolve(m_hLibrary, "drwPaint", &m_pPaint, &missing);
-    all &= Resolve(m_hLibrary, "drwGetViewProperties", &m_pGetViewProperties, &missing);
-    all &= Resolve(m_hLibrary, "drwSetViewProperties", &m_pSetViewProperties, &missing);
-    all &= Resolve(m_hLibrary, "drwGetDrawingBorder", &m_pGetDrawingBorder, &missing);
-    all &= Resolve(m_hLibrary, "drwZoomExtents", &m_pZoomExtents, &missing);
-    all &= Resolve(m_hLibrary, "drwSethwndMess", &m_pSethwndMess, &missing);
-    all &= Resolve(m_hLibrary, "drwGetData", &m_pGetData, &missing);
+    all &= Resolve(m_library, "drwCreate", &m_pCreate, &missing);
+    all &= Resolve(m_library, "drwDestroy", &m_pDestroy, &missing);
+    all &= Resolve(m_library, "drwAddTableType", &m_pAddTableType, &missing);
+    all &= Resolve(m_library, "drwDeleteTableType", &m_pDeleteTableType, &missing);
+    all &= Resolve(m_library, "drwFindTableType", &m_pFindTableType, &missing);
+    all &= Resolve(m_library, "drwAddBlock", &m_pAddBlock, &missing);
+    all &= Resolve(m_library, "drwDeleteBlock", &m_pDeleteBlock, &missing);
+    all &= Resolve(m_library, "drwFindBlock", &m_pFindBlock, &missing);
+    all &= Resolve(m_library, "drwAddEntity", &m_pAddEntity, &missing);
+    all &= Resolve(m_library, "drwDeleteEntity", &m_pDeleteEntity, &missing);
+    all &= Resolve(m_library, "drwChangeEntity", &m_pChangeEntity, &missing);
+    all &= Resolve(m_library, "drwFindEntity", &m_pFindEntity, &missing);
+    all &= Resolve(m_library, "drwSaveDataToFile", &m_pSaveDataToFile, &missing);
+    all &= Resolve(m_library, "drwLoadDataFromFile", &m_pLoadDataFromFile, &missing);
+    all &= Resolve(m_library, "drwInitView", &m_pInitView, &missing);
+    all &= Resolve(m_library, "drwPaint", &m_pPaint, &missing);
+    all &= Resolve(m_library, "drwGetViewProperties", &m_pGetViewProperties, &missing);
+    all &= Resolve(m_library, "drwSetViewProperties", &m_pSetViewProperties, &missing);
+    all &= Resolve(m_library, "drwGetDrawingBorder", &m_pGetDrawingBorder, &missing);
+    all &= Resolve(m_library, "drwZoomExtents", &m_pZoomExtents, &missing);
+    all &= Resolve(m_library, "drwSethwndMess", &m_pSethwndMess, &missing);
+    all &= Resolve(m_library, "drwGetData", &m_pGetData, &missing);
     std::string optional;
-    Resolve(m_hLibrary, "drwGetLastError", &m_pGetLastError, &optional);
-    Resolve(m_hLibrary, "drwGetLoadNotes", &m_pGetLoadNotes, &optional);
+    Resolve(m_library, "drwGetLastError", &m_pGetLastError, &optional);
+    Resolve(m_library, "drwGetLoadNotes", &m_pGetLoadNotes, &optional);
     m_bLoaded = all;
     if (!all) {
         m_strLoadError = m_strPath + " lacks " + missing;
@@ -90,7 +72,6 @@ CCadIO::CCadIO() {
 
 CCadIO::~CCadIO() {
     Destroy();
-    if (m_hLibrary != nullptr) dlclose(m_hLibrary);
 }
 
 bool CCadIO::Create() {
