@@ -30,39 +30,39 @@ CCadIO::CCadIO() {
     // loader's search path (korva::LibraryCandidates).
     std::string reasons;
     if (!korva::LoadFirstLibrary(korva::LibraryCandidates({"KORVA_CADIO", "", {kLibrary}}), {},
-                                 RTLD_NOW | RTLD_LOCAL, &m_library, &reasons)) {
+                                 RTLD_NOW | RTLD_LOCAL, &m_hLibrary, &reasons)) {
         m_strLoadError = "the drawing library could not be loaded:\n" + reasons;
         korva::Trace("stagedesk: %s", m_strLoadError.c_str());
         return;
     }
-    m_strPath = m_library.Path();
+    m_strPath = m_hLibrary.Path();
     std::string missing;
     bool all = true;
-    all &= Resolve(m_library, "drwCreate", &m_pCreate, &missing);
-    all &= Resolve(m_library, "drwDestroy", &m_pDestroy, &missing);
-    all &= Resolve(m_library, "drwAddTableType", &m_pAddTableType, &missing);
-    all &= Resolve(m_library, "drwDeleteTableType", &m_pDeleteTableType, &missing);
-    all &= Resolve(m_library, "drwFindTableType", &m_pFindTableType, &missing);
-    all &= Resolve(m_library, "drwAddBlock", &m_pAddBlock, &missing);
-    all &= Resolve(m_library, "drwDeleteBlock", &m_pDeleteBlock, &missing);
-    all &= Resolve(m_library, "drwFindBlock", &m_pFindBlock, &missing);
-    all &= Resolve(m_library, "drwAddEntity", &m_pAddEntity, &missing);
-    all &= Resolve(m_library, "drwDeleteEntity", &m_pDeleteEntity, &missing);
-    all &= Resolve(m_library, "drwChangeEntity", &m_pChangeEntity, &missing);
-    all &= Resolve(m_library, "drwFindEntity", &m_pFindEntity, &missing);
-    all &= Resolve(m_library, "drwSaveDataToFile", &m_pSaveDataToFile, &missing);
-    all &= Resolve(m_library, "drwLoadDataFromFile", &m_pLoadDataFromFile, &missing);
-    all &= Resolve(m_library, "drwInitView", &m_pInitView, &missing);
-    all &= Resolve(m_library, "drwPaint", &m_pPaint, &missing);
-    all &= Resolve(m_library, "drwGetViewProperties", &m_pGetViewProperties, &missing);
-    all &= Resolve(m_library, "drwSetViewProperties", &m_pSetViewProperties, &missing);
-    all &= Resolve(m_library, "drwGetDrawingBorder", &m_pGetDrawingBorder, &missing);
-    all &= Resolve(m_library, "drwZoomExtents", &m_pZoomExtents, &missing);
-    all &= Resolve(m_library, "drwSethwndMess", &m_pSethwndMess, &missing);
-    all &= Resolve(m_library, "drwGetData", &m_pGetData, &missing);
+    all &= Resolve(m_hLibrary, "drwCreate", &m_pCreate, &missing);
+    all &= Resolve(m_hLibrary, "drwDestroy", &m_pDestroy, &missing);
+    all &= Resolve(m_hLibrary, "drwAddTableType", &m_pAddTableType, &missing);
+    all &= Resolve(m_hLibrary, "drwDeleteTableType", &m_pDeleteTableType, &missing);
+    all &= Resolve(m_hLibrary, "drwFindTableType", &m_pFindTableType, &missing);
+    all &= Resolve(m_hLibrary, "drwAddBlock", &m_pAddBlock, &missing);
+    all &= Resolve(m_hLibrary, "drwDeleteBlock", &m_pDeleteBlock, &missing);
+    all &= Resolve(m_hLibrary, "drwFindBlock", &m_pFindBlock, &missing);
+    all &= Resolve(m_hLibrary, "drwAddEntity", &m_pAddEntity, &missing);
+    all &= Resolve(m_hLibrary, "drwDeleteEntity", &m_pDeleteEntity, &missing);
+    all &= Resolve(m_hLibrary, "drwChangeEntity", &m_pChangeEntity, &missing);
+    all &= Resolve(m_hLibrary, "drwFindEntity", &m_pFindEntity, &missing);
+    all &= Resolve(m_hLibrary, "drwSaveDataToFile", &m_pSaveDataToFile, &missing);
+    all &= Resolve(m_hLibrary, "drwLoadDataFromFile", &m_pLoadDataFromFile, &missing);
+    all &= Resolve(m_hLibrary, "drwInitView", &m_pInitView, &missing);
+    all &= Resolve(m_hLibrary, "drwPaint", &m_pPaint, &missing);
+    all &= Resolve(m_hLibrary, "drwGetViewProperties", &m_pGetViewProperties, &missing);
+    all &= Resolve(m_hLibrary, "drwSetViewProperties", &m_pSetViewProperties, &missing);
+    all &= Resolve(m_hLibrary, "drwGetDrawingBorder", &m_pGetDrawingBorder, &missing);
+    all &= Resolve(m_hLibrary, "drwZoomExtents", &m_pZoomExtents, &missing);
+    all &= Resolve(m_hLibrary, "drwSethwndMess", &m_pSethwndMess, &missing);
+    all &= Resolve(m_hLibrary, "drwGetData", &m_pGetData, &missing);
     std::string optional;
-    Resolve(m_library, "drwGetLastError", &m_pGetLastError, &optional);
-    Resolve(m_library, "drwGetLoadNotes", &m_pGetLoadNotes, &optional);
+    Resolve(m_hLibrary, "drwGetLastError", &m_pGetLastError, &optional);
+    Resolve(m_hLibrary, "drwGetLoadNotes", &m_pGetLoadNotes, &optional);
     m_bLoaded = all;
     if (!all) {
         m_strLoadError = m_strPath + " lacks " + missing;

@@ -46,7 +46,7 @@ class CCadIO {
     std::string LoadNotes();
 
   private:
-    korva::SharedLibrary m_library;  // closed after the destructor's Destroy()
+    korva::SharedLibrary m_hLibrary;  // closed after the destructor's Destroy()
     bool m_bLoaded = false;
     std::string m_strLoadError;
     std::string m_strPath;
