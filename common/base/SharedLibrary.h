@@ -67,7 +67,7 @@ class SharedLibrary {
 // Opens the first candidate that exists, loads (dlopen with flags) and
 // exports every required symbol; a library lacking one is closed and the
 // next candidate tried. False when none does, with one line per candidate
-// in *reasons: "<path> (<origin>): <why>".
+// in *reasons: "<path> (<origin>): <why>"; *out then keeps what it held.
 bool LoadFirstLibrary(const std::vector<LibraryCandidate>& candidates,
                       std::initializer_list<const char*> required, int flags, SharedLibrary* out,
                       std::string* reasons);
