@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "Files.h"
 #include "Trace.h"
 
 namespace {
@@ -25,10 +26,7 @@ constexpr unsigned long kComEventMask = 9;  // received character, clear to send
 constexpr unsigned kComWriteBuffer = 512;
 constexpr unsigned long kUsbWriteTimeoutMs = 3000;
 
-std::string ErrnoText(int err) {
-    char buf[256];
-    return strerror_r(err, buf, sizeof buf);
-}
+using korva::ErrnoText;
 
 }  // namespace
 
