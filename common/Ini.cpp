@@ -228,6 +228,33 @@ bool SetProfileValue(std::string& content, std::string_view section, std::string
     return true;
 }
 
+std::vector<std::pair<std::string, std::string>> ProfileSectionEntries(std::string_view content,
+                                                                       std::string_view section) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    bool inSection = false;
+    for (auto line = NextLine(content, SkipBom(content)); line;
+         line = NextLine(content, line->next)) {
+        std::string_view text = Trim(content.substr(line->begin, line->end - line->begin));
+        std::string_view name;
+        if (ParseHeader(text, &name)) {
+            if (inSection) break;  // only the first section of a name counts
+            inSection = SameName(name, section);
+            continue;
+        }
+        std::string_view k, v;
+        if (inSection && ParseEntry(text, &k, &v)) entries.emplace_back(k, Unquote(v));
+    }
+    return entries;
+}
+
+bool ReadProfileFile(const std::string& file, std::string* content) {
+    return ReadProfile(file, content) == ReadResult::kRead;
+}
+
+std::string CutToBufferSize(std::string_view text, std::size_t bufferSize) {
+    return CutToBuffer(text, bufferSize);
+}
+
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultText, std::size_t bufferSize,
                                     const std::string& file) {

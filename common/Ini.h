@@ -5,6 +5,8 @@
 // write creates the file, the section and the key as needed.
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "SharedLibrary.h"
 
@@ -27,6 +29,17 @@ bool FindProfileValue(std::string_view content, std::string_view section, std::s
 // cannot be stored on one line.
 bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
                      std::string_view value, std::string* error);
+
+// Every key of the first section of that name, in file order, each with its
+// value as a lookup would return it (before any cut to a buffer); later
+// duplicates of a key are listed too, the first one is what a lookup finds.
+std::vector<std::pair<std::string, std::string>> ProfileSectionEntries(std::string_view content,
+                                                                       std::string_view section);
+// Reads a whole settings or language file as the lookups do (a FIFO, a
+// directory or more than 16 MiB reads as absent). False when absent or refused.
+bool ReadProfileFile(const std::string& file, std::string* content);
+// A value cut to bufferSize - 1 bytes, never inside a UTF-8 character.
+std::string CutToBufferSize(std::string_view text, std::size_t bufferSize);
 
 // ProgramDirectory(): SharedLibrary.h.
 // The "Language" folder: beside the executable, else <prefix>/share/korva/Language.
