@@ -135,30 +135,38 @@ bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
-}  // namespace
-
-bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
-                      std::string* value) {
+// Calls visit(key, value) for each entry of the first section named
+// `section`, in file order, values unquoted, until visit returns false. Only
+// the first section of a name counts, as with the platform's functions.
+template <typename Visit>
+void ForEachEntry(std::string_view content, std::string_view section, Visit visit) {
     bool inSection = false;
-    bool sectionSeen = false;
     for (auto line = NextLine(content, SkipBom(content)); line;
          line = NextLine(content, line->next)) {
         std::string_view text = Trim(content.substr(line->begin, line->end - line->begin));
         std::string_view name;
         if (ParseHeader(text, &name)) {
-            // Only the first section of a name counts, as with the platform's functions.
-            if (sectionSeen) return false;
+            if (inSection) return;
             inSection = SameName(name, section);
-            sectionSeen = inSection;
             continue;
         }
         std::string_view k, v;
-        if (inSection && ParseEntry(text, &k, &v) && SameName(k, key)) {
-            if (value) *value = std::string(Unquote(v));
-            return true;
-        }
+        if (inSection && ParseEntry(text, &k, &v) && !visit(k, Unquote(v))) return;
     }
-    return false;
+}
+
+}  // namespace
+
+bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                      std::string* value) {
+    bool found = false;
+    ForEachEntry(content, section, [&](std::string_view k, std::string_view v) {
+        if (!SameName(k, key)) return true;
+        if (value) *value = std::string(v);
+        found = true;
+        return false;
+    });
+    return found;
 }
 
 bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
@@ -231,19 +239,10 @@ bool SetProfileValue(std::string& content, std::string_view section, std::string
 std::vector<std::pair<std::string, std::string>> ProfileSectionEntries(std::string_view content,
                                                                        std::string_view section) {
     std::vector<std::pair<std::string, std::string>> entries;
-    bool inSection = false;
-    for (auto line = NextLine(content, SkipBom(content)); line;
-         line = NextLine(content, line->next)) {
-        std::string_view text = Trim(content.substr(line->begin, line->end - line->begin));
-        std::string_view name;
-        if (ParseHeader(text, &name)) {
-            if (inSection) break;  // only the first section of a name counts
-            inSection = SameName(name, section);
-            continue;
-        }
-        std::string_view k, v;
-        if (inSection && ParseEntry(text, &k, &v)) entries.emplace_back(k, Unquote(v));
-    }
+    ForEachEntry(content, section, [&](std::string_view k, std::string_view v) {
+        entries.emplace_back(k, v);
+        return true;
+    });
     return entries;
 }
 
@@ -321,18 +320,22 @@ bool MakeDirectories(const std::string& dir) {
 }
 
 std::string ConfigDirectory() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    return XdgBaseDirectory("XDG_CONFIG_HOME", ".config") + "korva/";
+}
+}  // namespace
+
+std::string XdgBaseDirectory(const char* variable, const char* underHome) {
+    const char* xdg = std::getenv(variable);
     std::string base;
     if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
         base = xdg;
     } else {
         const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.config";
+        base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/" + underHome;
     }
     if (base.back() != '/') base += '/';
-    return base + "korva/";
+    return base;
 }
-}  // namespace
 
 std::string LanguageDirectory() {
     std::string dir = ProgramDirectory();

@@ -42,6 +42,9 @@ bool ReadProfileFile(const std::string& file, std::string* content);
 std::string CutToBufferSize(std::string_view text, std::size_t bufferSize);
 
 // ProgramDirectory(): SharedLibrary.h.
+// An XDG base directory ending in '/': $variable when it is an absolute
+// path, else $HOME/underHome (/tmp when HOME is unset).
+std::string XdgBaseDirectory(const char* variable, const char* underHome);
 // The "Language" folder: beside the executable, else <prefix>/share/korva/Language.
 // Ends in '/'.
 std::string LanguageDirectory();

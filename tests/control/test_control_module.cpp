@@ -148,7 +148,8 @@ TEST_F(ControlModule, FailedUnregisterKeepsTheRegistryAndAFifoIsRefused) {
     std::ifstream in(Registry(), std::ios::binary);
     const std::string before((std::istreambuf_iterator<char>(in)), {});
     ASSERT_GT(before.size(), 64u);
-    EXPECT_TRUE(WithFullDisk(64, [&] { return mod.unreg() == 0x80040200; }));
+    EXPECT_TRUE(
+        WithFullDisk(64, [&] { return static_cast<std::uint32_t>(mod.unreg()) == 0x80040200u; }));
     std::ifstream again(Registry(), std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), before);
 
