@@ -9,7 +9,7 @@ bool ControlModule::Load(std::string* error) {
     if (!LoadFirstLibrary(ControlModuleCandidates(KORVA_PROGID_CONTROL), {"KORVA_CreateInstance"},
                           RTLD_NOW | RTLD_LOCAL, &m_Library, &reasons)) {
         if (!reasons.empty() && reasons.back() == '\n') reasons.pop_back();
-        if (error != nullptr) *error = "\n" + reasons;
+        if (error != nullptr) *error = reasons;
         return false;
     }
     m_Create = m_Library.Function<KORVA_CreateInstanceFn>("KORVA_CreateInstance");

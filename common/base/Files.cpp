@@ -1,6 +1,8 @@
 #include "Files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +41,29 @@ bool WriteAll(int fd, std::string_view data) {
         data.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
+}
+
+// Writing beyond the file size limit (ulimit -f) raises SIGXFSZ, which ends
+// the process unless handled: a save would kill the program instead of
+// failing. Held back on this thread while writing and taken off again, so
+// the write fails with EFBIG like any full disk.
+bool WriteAllWithinLimit(int fd, std::string_view data) {
+    sigset_t limit;
+    sigemptyset(&limit);
+    sigaddset(&limit, SIGXFSZ);
+    sigset_t previous;
+    const bool blocked = ::pthread_sigmask(SIG_BLOCK, &limit, &previous) == 0;
+    const bool ok = WriteAll(fd, data);
+    const int err = errno;
+    if (blocked) {
+        if (!ok && err == EFBIG && !sigismember(&previous, SIGXFSZ)) {
+            const struct timespec now { 0, 0 };
+            (void)::sigtimedwait(&limit, nullptr, &now);
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    errno = err;
+    return ok;
 }
 
 bool Fail(std::string* error, std::string why) {
@@ -177,7 +202,7 @@ bool ReplaceFile(const std::string& path, std::string_view data, std::string* er
             why = "cannot give " + temp + " the mode of " + path + ": " + ErrnoText(errno);
         }
     }
-    if (why.empty() && !WriteAll(fd, data)) {
+    if (why.empty() && !WriteAllWithinLimit(fd, data)) {
         why = "cannot write " + path + ": " + ErrnoText(errno);
     }
     if (why.empty() && ::fsync(fd) != 0) why = "cannot write " + path + ": " + ErrnoText(errno);

@@ -27,8 +27,9 @@ FileRead ReadRegularFile(const std::string& path, std::size_t maxBytes, std::str
 // the target; then the folder is synced. A symbolic link is followed and the
 // file it names is replaced (the link stays). Fails, with the reason in
 // *error, when no file can be made beside the target (a read-only folder),
-// when the target is not a regular file, or when writing fails (a full disk):
-// nothing is ever written in place.
+// when the target is not a regular file, or when writing fails (a full disk,
+// or the file size limit: that fails with EFBIG instead of the signal ending
+// the process): nothing is ever written in place.
 bool ReplaceFile(const std::string& path, std::string_view data, std::string* error);
 
 // The file a path names once symbolic links are followed (the path itself

@@ -171,6 +171,19 @@ TEST(ReplaceFile, FailedSavesLeaveTheOldFileExactly) {
          [&](const TempDir&, const std::string& target) {
              return test::WithFullDisk(8192, [&] { return ReplaceFile(target, big, nullptr); });
          }},
+        {"file size limit with the signal at its default (it would end the process)",
+         [&](const TempDir&, const std::string& target) {
+             return test::RunInChild([&] {
+                        ::signal(SIGXFSZ, SIG_DFL);
+                        struct rlimit limit {
+                            8192, 8192
+                        };
+                        ::setrlimit(RLIMIT_FSIZE, &limit);
+                        std::string error;
+                        if (ReplaceFile(target, big, &error)) return 0;
+                        return error.find("too large") != std::string::npos ? 1 : 2;
+                    }) != 1;  // 1: the save failed with EFBIG and the process lived on
+         }},
         {"full disk through a symbolic link",
          [&](const TempDir& d, const std::string& target) {
              fs::create_symlink(target, d.Path("link"));
