@@ -246,6 +246,28 @@ std::vector<std::pair<std::string, std::string>> ProfileSectionEntries(std::stri
     return entries;
 }
 
+bool RemoveProfileSections(std::string& content, const std::vector<std::string>& sections) {
+    std::string kept;
+    bool dropping = false;
+    bool changed = false;
+    for (auto line = NextLine(content, 0); line; line = NextLine(content, line->next)) {
+        std::string_view text =
+            Trim(std::string_view(content).substr(line->begin, line->end - line->begin));
+        std::string_view name;
+        if (ParseHeader(text, &name)) {
+            dropping = false;
+            for (const std::string& s : sections) dropping = dropping || SameName(name, s);
+        }
+        if (dropping) {
+            changed = true;
+            continue;
+        }
+        kept.append(content, line->begin, line->next - line->begin);
+    }
+    if (changed) content = std::move(kept);
+    return changed;
+}
+
 bool ReadProfileFile(const std::string& file, std::string* content) {
     return ReadProfile(file, content) == ReadResult::kRead;
 }

@@ -30,6 +30,11 @@ bool FindProfileValue(std::string_view content, std::string_view section, std::s
 bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
                      std::string_view value, std::string* error);
 
+// Drops every section with one of the given names (header and lines up to
+// the next header), keeping every other line and its order. True when
+// anything was dropped.
+bool RemoveProfileSections(std::string& content, const std::vector<std::string>& sections);
+
 // Every key of the first section of that name, in file order, each with its
 // value as a lookup would return it (before any cut to a buffer); later
 // duplicates of a key are listed too, the first one is what a lookup finds.

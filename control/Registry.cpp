@@ -1,9 +1,7 @@
 #include "Registry.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -36,28 +34,11 @@ bool WriteAll(const std::vector<Key>& keys, const std::string& file) {
     for (const Key& k : keys) {
         if (!WritePrivateProfileString(k.section, k.key, k.value, file)) {
             Trace("KORVAKT3002: cannot write [%s] %s to %s: %s\n", k.section.c_str(), k.key.c_str(),
-                  file.c_str(), std::strerror(errno));
+                  file.c_str(), ErrnoText(errno).c_str());
             return false;
         }
     }
     return true;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view Trimmed(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
 }
 
 // Drops the named sections (header and keys) and keeps every other line. The
@@ -74,32 +55,8 @@ bool RemoveSections(const std::string& file, const std::vector<std::string>& sec
         case FileRead::kRead:
             break;
     }
-    std::string kept;
-    bool dropping = false;
-    bool changed = false;
-    std::size_t pos = 0;
-    while (pos < content.size()) {
-        std::size_t nl = content.find('\n', pos);
-        const std::size_t end = nl == std::string::npos ? content.size() : nl;
-        const std::string_view line = std::string_view(content).substr(pos, end - pos);
-        pos = nl == std::string::npos ? content.size() : nl + 1;
-        std::string_view t = Trimmed(line);
-        if (t.size() >= 2 && t.front() == '[') {
-            const std::size_t close = t.find(']');
-            const std::string_view name =
-                Trimmed(t.substr(1, close == std::string_view::npos ? t.size() - 1 : close - 1));
-            dropping = false;
-            for (const std::string& s : sections) dropping = dropping || SameName(name, s);
-        }
-        if (dropping) {
-            changed = true;
-            continue;
-        }
-        kept.append(line);
-        kept += '\n';
-    }
-    if (!changed) return true;
-    if (!ReplaceFile(file, kept, &error)) {
+    if (!RemoveProfileSections(content, sections)) return true;
+    if (!ReplaceFile(file, content, &error)) {
         Trace("KORVAKT3002: %s\n", error.c_str());
         return false;
     }
