@@ -497,6 +497,10 @@ bool CPlanRunDlg::ImportFile(const QString& path) {
     if (!report.Clean()) {
         QStringList rows;
         for (int r : report.badRows) rows << QString::number(r);
+        // Only the first few are listed; a damaged file may have thousands.
+        if (report.badRowCount > report.badRows.size()) {
+            rows << QStringLiteral("... (%1 in all)").arg(report.badRowCount);
+        }
         QString text = QStringLiteral("The plan file %1 is not laid out as expected.").arg(path);
         if (!rows.isEmpty()) {
             text += QStringLiteral("\nSteps %1 did not hold %2 cells; check them before running.")

@@ -3,6 +3,7 @@
 // recording fake of the motion methods.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -558,6 +559,33 @@ TEST_F(PlanFiles, RowsOfAnotherWidthAreLoadedWithAWarning) {
     EXPECT_EQ(Grid()->Rows(), 2);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("Steps 1")) << messages[0].toStdString();
+}
+
+// Hostile files: the warning names the first few bad rows and the count, a
+// file of more bad rows than a plan may have and a FIFO are refused at once,
+// and the grid keeps the plan it holds.
+TEST_F(PlanFiles, HostileFilesAreSummarisedOrRefused) {
+    const QString blank = dir.filePath("blank.pla");
+    Write(blank, "1\r\n1000\r\n" + std::string(1000, '\n'));
+    ASSERT_TRUE(editor->ImportFile(blank));
+    EXPECT_EQ(Grid()->Rows(), 1001);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("Steps 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, ... (1000 in all)"))
+        << messages[0].toStdString();
+    EXPECT_LT(messages[0].size(), 400);
+
+    InsertHome(1);
+    const QString many = dir.filePath("many.pla");
+    Write(many, "1\r\n5000\r\n" + std::string(5000, '\n'));
+    ASSERT_EQ(::mkfifo(dir.filePath("fifo.pla").toLocal8Bit().constData(), 0600), 0);
+    for (const QString& path : {many, dir.filePath("fifo.pla")}) {
+        messages.clear();
+        const int rows = Grid()->Rows();
+        EXPECT_FALSE(editor->ImportFile(path));
+        EXPECT_EQ(Grid()->Rows(), rows);
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_LT(messages[0].size(), 400);
+    }
 }
 
 TEST_F(PlanFiles, RowsWithCellsThatAreNoValuesAreSkippedWithAStatus) {
