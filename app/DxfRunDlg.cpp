@@ -469,12 +469,13 @@ void CDxfRunDlg::OnImport() {
 }
 
 void CDxfRunDlg::OnRun() {
-    if (m_bShutDown || m_bRunning) return;
+    if (m_bShutDown || m_bRunning || !m_strStartBlocked.isEmpty()) return;
     if (m_runThread.joinable()) m_runThread.join();  // the last run has ended
     // Cleared here, before the thread starts, so a Stop right after Run counts.
     m_nStop = 0;
     m_bRunning = true;
     Button(IDC_RUN)->setEnabled(false);
+    emit RunStarted();
     std::vector<dxf::MotionCall> calls = dxf::RunCalls(m_path);
     m_runThread = std::thread([this, calls = std::move(calls)] {
         m_waiter->ClearUsed();
@@ -489,11 +490,23 @@ void CDxfRunDlg::OnRun() {
 void CDxfRunDlg::OnRunEnded() {
     if (m_runThread.joinable()) m_runThread.join();  // it has posted its last call
     m_bRunning = false;
-    if (!m_bShutDown) Button(IDC_RUN)->setEnabled(true);
+    if (!m_bShutDown) Button(IDC_RUN)->setEnabled(m_strStartBlocked.isEmpty());
+    emit RunFinished();
 }
 
 void CDxfRunDlg::OnStop() {
     m_nStop = 1;
+}
+
+void CDxfRunDlg::StopRun() {
+    OnStop();
+}
+
+void CDxfRunDlg::SetStartBlocked(const QString& reason) {
+    m_strStartBlocked = reason;
+    QPushButton* run = Button(IDC_RUN);
+    run->setToolTip(reason);
+    if (!m_bRunning) run->setEnabled(reason.isEmpty() && !m_bShutDown);
 }
 
 void CDxfRunDlg::ShowPositions(const plan::AxisPositions& positions) {

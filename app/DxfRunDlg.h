@@ -139,6 +139,10 @@ class CDxfRunDlg : public QWidget {
     void OnImport();
     void OnRun();
     void OnStop();
+    // The shell's interlock and Stop all: end the run; block starting one
+    // (empty reason: allowed).
+    void StopRun();
+    void SetStartBlocked(const QString& reason);
 
     // State and widgets, for the shell and tests.
     dxf::CCadIO& Cad() { return *m_cad; }
@@ -154,6 +158,10 @@ class CDxfRunDlg : public QWidget {
     void SetProgressObserver(std::function<void(CDxfProgressDlg&, int)> observer) {
         m_progressObserver = std::move(observer);
     }
+
+  signals:
+    void RunStarted();
+    void RunFinished();
 
   private:
     void Init(plan::CompletionTiming timing);
@@ -188,6 +196,7 @@ class CDxfRunDlg : public QWidget {
     std::unique_ptr<plan::CompletionWaiter> m_waiter;
     std::thread m_runThread;
     bool m_bShutDown = false;
+    QString m_strStartBlocked;
 };
 
 }  // namespace stagedesk

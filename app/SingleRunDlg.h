@@ -59,6 +59,13 @@ class CSingleRunDlg : public QWidget {
 
     // Ends every monitor thread and waits for it (shutdown). Idempotent.
     void StopMonitoring();
+    // Stop all: every motion counts as ended now (the stop itself goes out
+    // on the view's stop line); the panel returns to idle.
+    void EndAllMotion();
+    // Another panel's motion runs: the motion buttons stay disabled with the
+    // reason on their tooltip (empty: allowed).
+    void SetStartBlocked(const QString& reason);
+    QString StartBlocked() const { return m_strBlocked; }
 
     // State, for the shell and for tests.
     bool IsRunning(int axis) const { return m_nRunning[axis].load() != 0; }
@@ -125,6 +132,8 @@ class CSingleRunDlg : public QWidget {
     };
     std::list<std::unique_ptr<Worker>> m_workers;  // GUI thread only
     bool m_bSettingCoordinate = false;
+    bool m_bBusy = false;  // busy state shown (motion buttons off, stops on)
+    QString m_strBlocked;
 };
 
 }  // namespace stagedesk
