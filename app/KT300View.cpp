@@ -417,8 +417,6 @@ bool CKT300View::OpenDevice() {
         QString serials;
     };
     CKORVAKT3002* c = &m_Ctrl;
-    m_pSingleRun->DisableAll();
-    m_pSingleRun->SetStatusText(GetText("IDC_STATIC_READINGRUN"));
     m_worker->Post<Opened>(
         this,
         [c] {
@@ -434,8 +432,6 @@ bool CKT300View::OpenDevice() {
         },
         [this](Opened o) {
             if (!o.open) {
-                m_pSingleRun->SetStatusText(QString());
-                m_pSingleRun->SetIdleState();
                 if (o.code != 0) ReportFailure(QStringLiteral("Connect"), o.code);
                 ShowMessage(this, GetText("IDS_OPEN_EQUIP_FAILING"));
                 return;
@@ -455,6 +451,8 @@ void CKT300View::AfterOpen(bool opened) {
     m_bDeviceOpen = opened;
     emit statusChanged();
     ShowMessage(this, GetText("IDS_OPEN_EQUIP_SUCCESS"));
+    m_pSingleRun->DisableAll();
+    m_pSingleRun->SetStatusText(GetText("IDC_STATIC_READINGRUN"));
     m_pParamSet->ReloadAll([this] {
         m_pSingleRun->SetStatusText(QString());
         ReadUnits();

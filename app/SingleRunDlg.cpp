@@ -252,6 +252,7 @@ void CSingleRunDlg::SelectAxis(int axis) {
     // The standstill test reads the axis twice on the device worker; the
     // window decides the button state when the readings come back.
     CKORVAKT3002* ctl = &Control();
+    const int starts = m_nStarts;
     struct Readings {
         double first = 0;
         double second = 0;
@@ -268,8 +269,9 @@ void CSingleRunDlg::SelectAxis(int axis) {
             std::this_thread::sleep_for(50ms);
             return r;
         },
-        [this, axis](Readings r) {
-            if (m_nAxis.load() != axis) return;  // another axis was chosen meanwhile
+        [this, axis, starts](Readings r) {
+            // Another axis was chosen, or a motion started, meanwhile.
+            if (m_nAxis.load() != axis || m_nStarts != starts) return;
             m_fPosition = static_cast<float>(r.second);
             m_pPositionEdit->setText(FormatGeneral(m_fPosition.load()));
             m_pPositionEdit->setModified(false);
@@ -303,6 +305,7 @@ void CSingleRunDlg::StartMotion(Motion motion) {
         if (!ReadFloatField(m_pTargetEdit, m_fTarget)) return;
     }
     if (!m_strBlocked.isEmpty()) return;
+    ++m_nStarts;
     m_pView->ReduceTabs();
     SetBusyState();
     m_pView->MotionStarted(CKT300View::kSingleRun);

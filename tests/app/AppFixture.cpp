@@ -52,6 +52,14 @@ bool AppFixture::Open() {
     return View()->OpenDevice() && View()->WaitIdle() && View()->DeviceOpen();
 }
 
+bool AppFixture::OpenAsSet() {
+    return View()->OpenDevice() && View()->WaitIdle() && View()->DeviceOpen();
+}
+
+bool AppFixture::Settle() {
+    return View()->WaitIdle();
+}
+
 CKT300View* AppFixture::View() {
     return m_frame->View();
 }
