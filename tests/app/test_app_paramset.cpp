@@ -23,10 +23,17 @@ using namespace stagedesk;
 
 namespace {
 
+// The window's requests run on the device worker: wait for their answers.
+void Settle(QWidget* panel) {
+    auto* view = qobject_cast<CKT300View*>(panel->parentWidget());
+    QVERIFY(view != nullptr && view->WaitIdle());
+}
+
 // The operator leaves a field (Tab, or a click elsewhere).
 void Leave(QLineEdit* edit) {
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(edit, &out);
+    Settle(edit->parentWidget());
 }
 
 // The operator picks a list entry.
@@ -35,6 +42,7 @@ void Pick(QComboBox* combo, const QString& text) {
     QVERIFY2(index >= 0, qPrintable(text));
     combo->setCurrentIndex(index);
     emit combo->activated(index);
+    Settle(combo->parentWidget());
 }
 
 }  // namespace
@@ -135,6 +143,7 @@ void TestParamSet::editWriteConfirmsAndReloadsWhereMarked() {
     // The controller holds the value: a reload shows it again.
     edit->setText(QStringLiteral("0"));
     m_panel->ReloadAll();
+    QVERIFY(m_app->Settle());
     QCOMPARE(edit->text().toDouble(), value.toDouble());
 }
 
@@ -202,6 +211,7 @@ void TestParamSet::unitChangeRelabelsBothPanels() {
 
     // Y on this panel: only Y's stored code changes over there.
     m_panel->SelectAxis(1);
+    QVERIFY(m_app->Settle());
     m_app->TakeMessages();
     Pick(m_panel->Combo(IDC_PS_UNIT), QStringLiteral("um"));
     QCOMPARE(single->UnitCode(1), QStringLiteral("u"));
@@ -251,6 +261,7 @@ void TestParamSet::listWritesWithDeviceClosedFailAndReRead() {
     QComboBox* list = m_panel->Combo(id);
     const QString before = list->currentText();
     m_app->View()->OnComportClose();
+    QVERIFY(m_app->Settle());
     m_app->TakeMessages();
 
     Pick(list, choice);
@@ -277,8 +288,10 @@ void TestParamSet::nonNumericEntrySendsNothing() {
 
 void TestParamSet::reloadWithDeviceClosedIsNotReportedAsRead() {
     m_app->View()->OnComportClose();
+    QVERIFY(m_app->Settle());
     m_app->TakeMessages();
     m_panel->PushButton(IDC_PS_RELOAD)->click();
+    QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_GETTINGERR")});
     QVERIFY(m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
     QVERIFY(m_panel->Label(IDC_PS_STATUS)->text().isEmpty());
@@ -297,6 +310,7 @@ void TestParamSet::factorySettingsRestoreDefaults() {
     QVERIFY(!m_panel->PushButton(IDC_PS_FACTORY)->isEnabled());
     QCOMPARE(m_panel->Label(IDC_PS_STATUS)->text(), m_app->Text("IDC_STATIC_READING"));
     QVERIFY(AppFixture::WaitFor([&] { return !m_panel->FactoryResetPending(); }, 8000));
+    QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_GETTINGOK")});
     QCOMPARE(speed->text(), factory);
     QVERIFY(m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
@@ -316,6 +330,7 @@ void TestParamSet::enterMovesOnAndCommitsTheField() {
 
     QTest::keyClick(home, Qt::Key_Return);
     QVERIFY(!home->hasFocus());
+    QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_SETTINGOK")});
     QCOMPARE(m_app->Control().GetHomeSpeed(0), 7.5f);
 }
