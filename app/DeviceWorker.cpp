@@ -82,6 +82,12 @@ void CDeviceWorker::Main() {
             m_queue.pop_front();
             ticket.generation = m_nGeneration.load();
         }
+        if (m_gate) m_gate();
+        // A Stop all while the request waited at the gate drops it unrun.
+        if (m_nGeneration.load() != ticket.generation) {
+            Finished();
+            continue;
+        }
         job(ticket);
     }
 }

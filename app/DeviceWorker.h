@@ -53,6 +53,10 @@ class CDeviceWorker {
     bool Busy() const { return m_nOutstanding.load() > 0; }
     // Ends the thread after the request in progress; later posts do nothing.
     void Shutdown();
+    // Called on the worker thread before each request starts (the view
+    // makes requests wait while a stop is on its way, so the stop is not
+    // overtaken on the line).
+    void SetGate(std::function<void()> gate) { m_gate = std::move(gate); }
 
   private:
     struct Ticket {
@@ -73,6 +77,7 @@ class CDeviceWorker {
     std::atomic<unsigned> m_nGeneration{0};
     std::atomic<int> m_nOutstanding{0};
     std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+    std::function<void()> m_gate;  // set before the first Post
     std::thread m_thread;
 };
 

@@ -59,6 +59,8 @@ CKT300View::CKT300View(CKT300Doc* doc, QWidget* parent) : QWidget(parent), m_pDo
 
     m_worker = std::make_unique<CDeviceWorker>();
     m_stopLine = std::make_unique<CStopLine>([this](bool slow) { return m_Ctrl.StopAxesNow(slow); });
+    // A stop on its way goes first: no request starts before it is sent.
+    m_worker->SetGate([this] { m_stopLine->WaitDone(std::chrono::milliseconds(40000)); });
     m_readoutTimer.setInterval(kReadoutEveryMs);
     connect(&m_readoutTimer, &QTimer::timeout, this, [this] { RequestReadout(); });
     connect(m_pPlanRun, &CPlanRunDlg::RunStarted, this, [this] { MotionStarted(kPlanRun); });
@@ -296,7 +298,6 @@ void CKT300View::LeaveSafely(const std::function<void()>& then) {
             return false;
         },
         [this, then](bool stood) {
-            m_bLeaving = false;
             if (!stood) {
                 ShowMessage(this,
                             QStringLiteral("The axes were stopped, but they did not report "
@@ -304,8 +305,19 @@ void CKT300View::LeaveSafely(const std::function<void()>& then) {
                                 .arg(kStandStillLimitMs / 1000),
                             MsgIcon::Warning);
             }
-            then();
+            FinishLeaving(then, QDeadlineTimer(kStandStillLimitMs));
         });
+}
+
+void CKT300View::FinishLeaving(const std::function<void()>& then, QDeadlineTimer deadline) {
+    // The runs end on their own once their stop flag is seen (a plan's
+    // completion wait needs a few more readings): go on when they have.
+    if (m_nMotionOwner != -1 && !deadline.hasExpired()) {
+        QTimer::singleShot(20, this, [this, then, deadline] { FinishLeaving(then, deadline); });
+        return;
+    }
+    m_bLeaving = false;
+    then();
 }
 
 // --- tabs ---

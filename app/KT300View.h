@@ -4,6 +4,7 @@
 // and the language switch live here.
 #include <QString>
 #include <QWidget>
+#include <QDeadlineTimer>
 #include <QTimer>
 #include <array>
 #include <atomic>
@@ -133,6 +134,7 @@ class CKT300View : public QWidget {
     void UpdateInterlock();
     void CloseDevice();
     void DoSwitchLanguage(int index);
+    void FinishLeaving(const std::function<void()>& then, QDeadlineTimer deadline);
     void RebuildTabs(bool reduced);
     static QString LanguageName(int index);
 
