@@ -6,6 +6,7 @@
 #include <QTabBar>
 #include <QThread>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "AppMessage.h"
@@ -60,7 +61,9 @@ CKT300View::CKT300View(CKT300Doc* doc, QWidget* parent) : QWidget(parent), m_pDo
     m_worker = std::make_unique<CDeviceWorker>();
     m_stopLine = std::make_unique<CStopLine>([this](bool slow) { return m_Ctrl.StopAxesNow(slow); });
     // A stop on its way goes first: no request starts before it is sent.
-    m_worker->SetGate([this] { m_stopLine->WaitDone(std::chrono::milliseconds(40000)); });
+    m_worker->SetGate([this] {
+        while (m_stopLine->Overtaking()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
     m_readoutTimer.setInterval(kReadoutEveryMs);
     connect(&m_readoutTimer, &QTimer::timeout, this, [this] { RequestReadout(); });
     connect(m_pPlanRun, &CPlanRunDlg::RunStarted, this, [this] { MotionStarted(kPlanRun); });
@@ -128,7 +131,7 @@ bool CKT300View::WaitIdle(int timeoutMs) {
     for (;;) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (!m_worker->Busy() && !m_stopLine->Pending() && !m_bLeaving) return true;
+        if (!m_worker->Busy() && !m_stopLine->Overtaking() && !m_bLeaving) return true;
         if (clock.elapsed() > timeoutMs) return false;
         QThread::msleep(2);
     }
@@ -244,16 +247,24 @@ void CKT300View::RequestReadout() {
     if (!m_bDeviceOpen || m_bReadoutPending || m_bShutDown) return;
     m_bReadoutPending = true;
     CKORVAKT3002* c = &m_Ctrl;
-    m_worker->Post<std::array<double, 4>>(
+    m_worker->Post<std::array<std::optional<double>, 4>>(
         this,
         [c] {
-            std::array<double, 4> p{};
-            for (std::int16_t a = 0; a < 4; ++a) p[static_cast<std::size_t>(a)] = c->GetPosition(a);
+            // Only readings that were answered replace what is shown.
+            std::array<std::optional<double>, 4> p{};
+            auto hold = c->HoldCalls();
+            for (std::int16_t a = 0; a < 4; ++a) {
+                const double position = c->GetPosition(a);
+                if (c->GetErrorCode() != 0) break;
+                p[static_cast<std::size_t>(a)] = position;
+            }
             return p;
         },
-        [this](std::array<double, 4> p) {
+        [this](std::array<std::optional<double>, 4> p) {
             m_bReadoutPending = false;
-            m_readout = p;
+            for (std::size_t a = 0; a < p.size(); ++a) {
+                if (p[a]) m_readout[a] = *p[a];
+            }
             emit readoutChanged();
         });
 }
@@ -480,8 +491,13 @@ void CKT300View::ReadUnits() {
     m_worker->Post<Units>(
         this,
         [c] {
+            // A controller that stopped answering costs one time limit here.
             Units u;
-            for (std::int16_t a = 0; a < 4; ++a) u.code[static_cast<std::size_t>(a)] = c->GetUnit(a);
+            auto hold = c->HoldCalls();
+            for (std::int16_t a = 0; a < 4; ++a) {
+                u.code[static_cast<std::size_t>(a)] = c->GetUnit(a);
+                if (c->GetErrorCode() != 0) return u;
+            }
             u.model = c->GetSystemInfo();
             return u;
         },

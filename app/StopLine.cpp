@@ -26,6 +26,12 @@ bool CStopLine::WaitDone(std::chrono::milliseconds limit) const {
     return m_wake.wait_for(hold, limit, [this] { return m_bQuit || !(m_bRequested || m_bSending); });
 }
 
+bool CStopLine::Overtaking() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_bQuit) return false;
+    return m_bRequested || (m_bSending && Clock::now() - m_attempt < kOnLineAfter);
+}
+
 void CStopLine::Shutdown() {
     {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -47,11 +53,15 @@ void CStopLine::Main() {
         const Clock::time_point first = Clock::now();
         for (;;) {
             const Clock::time_point tried = Clock::now();
+            {
+                std::lock_guard<std::mutex> mark(m_lock);
+                m_attempt = tried;
+            }
             if (m_send(slow)) break;
             // Refused at once: another exchange held the line. A stop that
             // failed only after waiting was sent, so it is not repeated.
             const Clock::time_point now = Clock::now();
-            if (now - tried > 4 * kRetryEvery || now - first > kRetryFor) break;
+            if (now - tried > kOnLineAfter || now - first > kRetryFor) break;
             std::unique_lock<std::mutex> check(m_lock);
             if (m_bQuit) break;
             check.unlock();

@@ -30,6 +30,12 @@ class CStopLine {
     bool Pending() const;
     // Waits (bounded) until no stop is queued or being sent.
     bool WaitDone(std::chrono::milliseconds limit) const;
+    // True while a stop is queued or still trying to get the line: an
+    // attempt refused at once (another exchange held the line) is tried
+    // again; one that has been waiting longer than kOnLineAfter has the
+    // line and waits for its reply, so other requests may follow it.
+    bool Overtaking() const;
+    static constexpr std::chrono::milliseconds kOnLineAfter{20};
     // Ends the thread after the stop in progress. Idempotent.
     void Shutdown();
 
@@ -48,6 +54,7 @@ class CStopLine {
     bool m_bRequested = false;
     bool m_bSlow = true;
     bool m_bSending = false;
+    Clock::time_point m_attempt{};  // start of the attempt in progress
     std::thread m_thread;
 };
 
