@@ -63,8 +63,8 @@ bool CKORVAKT3002::StopAxesNow(bool slow) {
     if (control == nullptr) return false;
     auto call = [control](Dispid id, std::vector<korva::Variant> argv) {
         korva::Variant result;
-        if (control->Invoke(static_cast<korva::DISPID>(id), korva::kInvokeMethod, argv,
-                            &result) != korva::S_OK)
+        if (control->Invoke(static_cast<korva::DISPID>(id), korva::kInvokeMethod, argv, &result) !=
+            korva::S_OK)
             return false;
         return ToBool(result);
     };

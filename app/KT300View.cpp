@@ -16,8 +16,8 @@
 #include "KT300Doc.h"
 #include "ParamSetDlg.h"
 #include "PlanRunDlg.h"
-#include "Resource.h"
 #include "PortMap.h"
+#include "Resource.h"
 #include "SingleRunDlg.h"
 #include "UserMessageBridge.h"
 
@@ -59,7 +59,8 @@ CKT300View::CKT300View(CKT300Doc* doc, QWidget* parent) : QWidget(parent), m_pDo
     for (int i = 0; i < kPanels; ++i) PanelAt(i)->hide();
 
     m_worker = std::make_unique<CDeviceWorker>();
-    m_stopLine = std::make_unique<CStopLine>([this](bool slow) { return m_Ctrl.StopAxesNow(slow); });
+    m_stopLine =
+        std::make_unique<CStopLine>([this](bool slow) { return m_Ctrl.StopAxesNow(slow); });
     // A stop on its way goes first: no request starts before it is sent.
     m_worker->SetGate([this] {
         while (m_stopLine->Overtaking()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -459,12 +460,11 @@ bool CKT300View::OpenDevice() {
                 ShowMessage(this, GetText("IDS_OPEN_EQUIP_FAILING"));
                 return;
             }
-            m_strConnection =
-                o.usb ? QStringLiteral("USB serial %1").arg(o.serials)
-                      : QStringLiteral("Serial port COM%1 (%2)")
-                            .arg(o.port)
-                            .arg(QString::fromStdString(
-                                korva::PortDevicePath(static_cast<unsigned>(o.port))));
+            m_strConnection = o.usb ? QStringLiteral("USB serial %1").arg(o.serials)
+                                    : QStringLiteral("Serial port COM%1 (%2)")
+                                          .arg(o.port)
+                                          .arg(QString::fromStdString(korva::PortDevicePath(
+                                              static_cast<unsigned>(o.port))));
             AfterOpen(true);
         });
     return true;

@@ -2,10 +2,10 @@
 // The form view: the tab strip, the four panels and the one hidden control
 // through which every device operation goes. Opening and closing the device
 // and the language switch live here.
-#include <QString>
-#include <QWidget>
 #include <QDeadlineTimer>
+#include <QString>
 #include <QTimer>
+#include <QWidget>
 #include <array>
 #include <atomic>
 #include <functional>

@@ -6,12 +6,12 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
-#include <memory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <memory>
 
 #include "AboutDlg.h"
 #include "AppMessage.h"
@@ -194,8 +194,8 @@ void CMainFrame::UpdateStatus() {
     m_pReadout->setText(open ? m_pView->ReadoutText() : QString());
     // The interlock's reason, for whoever looks for why Run is grey.
     const int owner = m_pView->MotionOwner();
-    const int other = owner == CKT300View::kSingleRun ? CKT300View::kPlanRun
-                                                      : CKT300View::kSingleRun;
+    const int other =
+        owner == CKT300View::kSingleRun ? CKT300View::kPlanRun : CKT300View::kSingleRun;
     const QString reason = owner == -1 ? QString() : m_pView->StartBlockedReason(other);
     if (reason.isEmpty()) {
         statusBar()->showMessage(QStringLiteral("Ready"));

@@ -337,8 +337,8 @@ struct ReloadValues {
     float initSpeed = 0;
     QString unitCode;
     bool open = false;
-    int reads = 0;        // reads answered
-    QString failedCall;   // the first read that failed
+    int reads = 0;       // reads answered
+    QString failedCall;  // the first read that failed
     int failedCode = 0;
 };
 
@@ -372,7 +372,8 @@ void CParamSetDlg::ReloadAll(std::function<void()> then) {
                 }
                 const int done = ++v.reads;
                 QMetaObject::invokeMethod(
-                    progress, [progress, done] {
+                    progress,
+                    [progress, done] {
                         if (progress) progress->setValue(done);
                     },
                     Qt::QueuedConnection);

@@ -532,8 +532,7 @@ bool CPlanRunDlg::ExportFile(const QString& path) {
 // --- running ---
 
 void CPlanRunDlg::OnRun() {
-    if (m_bShutDown || IsRunning() || m_pControl == nullptr || !m_strStartBlocked.isEmpty())
-        return;
+    if (m_bShutDown || IsRunning() || m_pControl == nullptr || !m_strStartBlocked.isEmpty()) return;
     int repetitions = 0;
     if (!ReadRepetitions(repetitions)) return;
     // The run works on a copy: the worker never reads the widgets, and

@@ -386,8 +386,7 @@ void CSingleRunDlg::SetCoordinate() {
     m_pPositionEdit->setModified(false);
     CKORVAKT3002* ctl = &Control();
     const auto a = static_cast<std::int16_t>(m_nAxis.load());
-    m_pView->Worker().Post(
-        this, [ctl, a, value] { ctl->SetUserOrg(a, value); }, {});
+    m_pView->Worker().Post(this, [ctl, a, value] { ctl->SetUserOrg(a, value); }, {});
 }
 
 void CSingleRunDlg::mousePressEvent(QMouseEvent* event) {

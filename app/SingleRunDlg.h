@@ -133,7 +133,8 @@ class CSingleRunDlg : public QWidget {
     std::list<std::unique_ptr<Worker>> m_workers;  // GUI thread only
     bool m_bSettingCoordinate = false;
     bool m_bBusy = false;
-    int m_nStarts = 0;  // motions started: an older standstill test is stale  // busy state shown (motion buttons off, stops on)
+    int m_nStarts = 0;  // motions started: an older standstill test is stale  // busy state shown
+                        // (motion buttons off, stops on)
     QString m_strBlocked;
 };
 

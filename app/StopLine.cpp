@@ -23,7 +23,8 @@ bool CStopLine::Pending() const {
 
 bool CStopLine::WaitDone(std::chrono::milliseconds limit) const {
     std::unique_lock<std::mutex> hold(m_lock);
-    return m_wake.wait_for(hold, limit, [this] { return m_bQuit || !(m_bRequested || m_bSending); });
+    return m_wake.wait_for(hold, limit,
+                           [this] { return m_bQuit || !(m_bRequested || m_bSending); });
 }
 
 bool CStopLine::Overtaking() const {

@@ -20,17 +20,25 @@ class ControlAdapter : public PlanControl {
     double GetPosition(std::int16_t axis) override { return m_control.GetPosition(axis); }
     bool GoInterpolationArc(std::int16_t anxi1, std::int16_t anxi2, float targetX, float targetY,
                             float centreX, float centreY, std::int16_t dir) override {
-        return Checked([&] { return m_control.GoInterpolationArc(anxi1, anxi2, targetX, targetY, centreX, centreY, dir); });
+        return Checked([&] {
+            return m_control.GoInterpolationArc(anxi1, anxi2, targetX, targetY, centreX, centreY,
+                                                dir);
+        });
     }
     bool GoInterpolationline2(std::int16_t anxi1, std::int16_t anxi2, float x, float y) override {
         return Checked([&] { return m_control.GoInterpolationline2(anxi1, anxi2, x, y); });
     }
     bool GoInterpolationline3(std::int16_t anxi1, std::int16_t anxi2, std::int16_t anxi3, float x,
                               float y, float z) override {
-        return Checked([&] { return m_control.GoInterpolationline3(anxi1, anxi2, anxi3, x, y, z); });
+        return Checked(
+            [&] { return m_control.GoInterpolationline3(anxi1, anxi2, anxi3, x, y, z); });
     }
-    bool GoHome(std::int16_t anxi) override { return Checked([&] { return m_control.GoHome(anxi); }); }
-    bool GoOrigion(std::int16_t anxi) override { return Checked([&] { return m_control.GoOrigion(anxi); }); }
+    bool GoHome(std::int16_t anxi) override {
+        return Checked([&] { return m_control.GoHome(anxi); });
+    }
+    bool GoOrigion(std::int16_t anxi) override {
+        return Checked([&] { return m_control.GoOrigion(anxi); });
+    }
     bool GoPosition(std::int16_t anxi, std::int16_t workstate, std::int16_t state, std::int16_t dir,
                     float x) override {
         return Checked([&] { return m_control.GoPosition(anxi, workstate, state, dir, x); });

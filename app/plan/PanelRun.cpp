@@ -57,8 +57,8 @@ void MoveOnce(PlanControl& c, const PanelStep& s, const std::atomic<int>& stop,
                                   "GoInterpolationline2");
             break;
         default:
-            moved = refusal.Check(c.GoPosition(Short(s.axis[0]), Short(s.workState),
-                                               Short(s.state), Short(s.direction), s.distance[0]),
+            moved = refusal.Check(c.GoPosition(Short(s.axis[0]), Short(s.workState), Short(s.state),
+                                               Short(s.direction), s.distance[0]),
                                   "GoPosition");
             break;
     }

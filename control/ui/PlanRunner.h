@@ -92,9 +92,9 @@ int FirstBadPlanRow(const std::vector<std::vector<std::string>>& rows, std::stri
 
 // What the run reports while it goes; every callback runs on the run's thread.
 struct PlanRunEvents {
-    std::function<void(int position)> progress;                       // 0..10000
-    std::function<void(int row, const std::string& why)> badRow;      // the run does not start
-    std::function<void(int ms)> waiting;                              // before each wait
+    std::function<void(int position)> progress;                   // 0..10000
+    std::function<void(int row, const std::string& why)> badRow;  // the run does not start
+    std::function<void(int ms)> waiting;                          // before each wait
 };
 
 // Runs the rows (cells 1..16 each) totalCount times. Progress reads 0 at the

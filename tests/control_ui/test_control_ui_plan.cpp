@@ -591,7 +591,8 @@ TEST_F(PlanFiles, ARowWithACellThatIsNoValueRefusesTheRunAndNamesIt) {
     }
     // RunPlan itself refuses too, for any other caller.
     korva::ui::StopSignal stop;
-    const korva::ui::PlanRunResult result = korva::ui::RunPlan(motion, {{"GoHome", "", "W"}}, 1, stop, {});
+    const korva::ui::PlanRunResult result =
+        korva::ui::RunPlan(motion, {{"GoHome", "", "W"}}, 1, stop, {});
     EXPECT_EQ(result.end, korva::ui::PlanRunEnd::kBadRow);
     EXPECT_EQ(result.row, 1);
     EXPECT_EQ(motion.Count(), 0u);

@@ -195,8 +195,8 @@ TEST(PlanRun, TheRunEndsAtTheFirstRefusedCallAndNamesIt) {
         std::size_t calls;  // calls made, the refused one included
     };
     const Case cases[] = {
-        {1, 1, "SetUnit", 1},     {2, 1, "SetSpeed", 2},     {3, 1, "GoPosition", 3},
-        {6, 1, "GoPosition", 6},  {7, 2, "SetHomeSpeed", 7}, {9, 2, "GoHome", 9},
+        {1, 1, "SetUnit", 1},    {2, 1, "SetSpeed", 2},     {3, 1, "GoPosition", 3},
+        {6, 1, "GoPosition", 6}, {7, 2, "SetHomeSpeed", 7}, {9, 2, "GoHome", 9},
     };
     for (const Case& c : cases) {
         FakeControl control;
