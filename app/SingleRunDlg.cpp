@@ -183,18 +183,17 @@ void CSingleRunDlg::SetStartBlocked(const QString& reason) {
 }
 
 void CSingleRunDlg::EndAllMotion() {
-    bool any = false;
     for (int a = 0; a < kAxes; ++a) {
-        any = any || m_nRunning[a] != 0 || m_nMonitoring[a] != 0;
         m_nMonitoring[a] = 0;
         m_nRunning[a] = 0;
         m_nStopRequest[a] = 0;
         m_nStopSlowRequest[a] = 0;
     }
-    if (any || m_bBusy) {
-        SetIdleState();
-        m_pView->RestoreTabs();
-    }
+    // Also after a Stop all that dropped the open sequence's last requests,
+    // which would have ended its all-disabled reading state.
+    SetIdleState();
+    SetStatusText(QString());
+    m_pView->RestoreTabs();
     m_pView->MotionEnded(CKT300View::kSingleRun);
 }
 
