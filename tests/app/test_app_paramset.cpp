@@ -7,11 +7,13 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
 
 #include "AppFixture.h"
+#include "DialogFields.h"
 #include "KORVAKT3002.h"
 #include "KT300View.h"
 #include "ParamSetDlg.h"
@@ -64,6 +66,7 @@ class TestParamSet : public QObject {
     void nonNumericEntrySendsNothing();
     void reloadWithDeviceClosedIsNotReportedAsRead();
     void factorySettingsRestoreDefaults();
+    void listWritesReloadOnlyWhereTheyChangeOtherValues();
     void enterMovesOnAndCommitsTheField();
 
   private:
@@ -308,12 +311,18 @@ void TestParamSet::factorySettingsRestoreDefaults() {
     m_panel->PushButton(IDC_PS_FACTORY)->click();
     QVERIFY(!m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
     QVERIFY(!m_panel->PushButton(IDC_PS_FACTORY)->isEnabled());
+    // The axis choice waits too: the reload that follows is for this axis.
+    for (int id : {IDC_PS_RADIO_X, IDC_PS_RADIO_Y, IDC_PS_RADIO_Z, IDC_PS_RADIO_T})
+        QVERIFY(!FindControl(m_panel, id)->isEnabled());
+    QVERIFY(m_panel->Progress()->isVisible());
     QCOMPARE(m_panel->Label(IDC_PS_STATUS)->text(), m_app->Text("IDC_STATIC_READING"));
     QVERIFY(AppFixture::WaitFor([&] { return !m_panel->FactoryResetPending(); }, 8000));
     QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_GETTINGOK")});
     QCOMPARE(speed->text(), factory);
     QVERIFY(m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
+    QVERIFY(FindControl(m_panel, IDC_PS_RADIO_Y)->isEnabled());
+    QVERIFY(!m_panel->Progress()->isVisible());
 }
 
 void TestParamSet::enterMovesOnAndCommitsTheField() {
@@ -333,6 +342,17 @@ void TestParamSet::enterMovesOnAndCommitsTheField() {
     QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_SETTINGOK")});
     QCOMPARE(m_app->Control().GetHomeSpeed(0), 7.5f);
+}
+
+void TestParamSet::listWritesReloadOnlyWhereTheyChangeOtherValues() {
+    // The limit switches change no other value: confirmed, no reload.
+    Pick(m_panel->Combo(IDC_PS_LIMITABLE), QStringLiteral("Enable"));
+    QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_SETTINGOK")});
+    QVERIFY(!m_app->Control().GetLimitAble(0));
+    // The work state does reload.
+    Pick(m_panel->Combo(IDC_PS_WORKSTATE), QStringLiteral("Close"));
+    QCOMPARE(m_app->TakeMessages(), (QStringList{m_app->Text("IDS_STRING_SETTINGOK"),
+                                                 m_app->Text("IDS_STRING_GETTINGOK")}));
 }
 
 QTEST_MAIN(TestParamSet)
