@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CompletionWaiter.h"
+#include "DxfJob.h"
 #include "DxfPath.h"
 #include "DxfRun.h"
 
@@ -32,9 +33,13 @@ namespace dxf {
 class CCadIO;
 }
 
-// What a DXF run needs of the control: the motion calls and, for the
-// completion wait, Stop and GetPosition.
-class DxfControl : public dxf::MotionControl, public plan::AxisPoller {};
+// What a DXF run needs of the control: the job's calls and, for the
+// completion wait, Stop and GetPosition; for the time estimate, X's speed,
+// acceleration and deceleration (false when they cannot be read).
+class DxfControl : public dxf::JobControl, public plan::AxisPoller {
+  public:
+    virtual bool ReadDynamics(dxf::AxisDynamics* dynamics) = 0;
+};
 
 // Template 150: loading progress, modeless. The bar (1155) runs 0..100; the
 // label (1156) shows "%d%c" with the percent sign, 100 as it is and other
@@ -85,6 +90,15 @@ class CPathPreview : public QWidget {
   public:
     explicit CPathPreview(QWidget* parent);
     void SetPath(const std::vector<dxf::PathElement>* path);
+    // Where the drawing lands on the table: the preview shows the axes'
+    // coordinates, the origin being the axes' origin.
+    void SetPlacement(const dxf::Placement& placement);
+    const dxf::Placement& GetPlacement() const { return m_placement; }
+    // Elements before `done` are drawn as done, `current` as in progress (-1:
+    // none).
+    void SetProgress(int done, int current);
+    int Done() const { return m_nDone; }
+    // X and Y in the axes' coordinates.
     void SetPosition(double x, double y);
     double Scale() const { return m_dScale; }
     void SetScale(double pixelsPerUnit);
@@ -96,6 +110,8 @@ class CPathPreview : public QWidget {
 
   private:
     const std::vector<dxf::PathElement>* m_pPath = nullptr;
+    dxf::Placement m_placement;
+    int m_nDone = 0, m_nCurrent = -1;
     double m_dScale = 1.0;
     double m_dCentreX = 0, m_dCentreY = 0;  // drawing point at the canvas centre
     bool m_bHasPosition = false;
@@ -117,6 +133,20 @@ class CDxfRunDlg : public QWidget {
     static constexpr int IDC_Y_POSITION = 1169;
     static constexpr int IDC_PREVIEW = 1183;
     static constexpr int IDC_PREVIEW_TOOLS = 1184;
+    // The job's choices and its progress.
+    static constexpr int IDC_PAUSE = 1086;
+    static constexpr int IDC_JOB = 1300;
+    static constexpr int IDC_SCALE = 1301;
+    static constexpr int IDC_OFFSET_X = 1302;
+    static constexpr int IDC_OFFSET_Y = 1303;
+    static constexpr int IDC_START_HERE = 1304;
+    static constexpr int IDC_DRAW_SPEED = 1305;
+    static constexpr int IDC_TRAVEL_SPEED = 1306;
+    static constexpr int IDC_TOOL_BIT = 1307;
+    static constexpr int IDC_TOOL_ON = 1308;
+    static constexpr int IDC_TOOL_OFF = 1309;
+    static constexpr int IDC_ARC_CCW = 1310;
+    static constexpr int IDC_PROGRESS = 1311;
     // The drawing library's messages to the panel: records, and (to the
     // progress dialog) the loading progress.
     static constexpr unsigned kRecordMessage = 1025;
@@ -139,11 +169,33 @@ class CDxfRunDlg : public QWidget {
     void OnImport();
     void OnRun();
     void OnStop();
-    // The shell's interlock and Stop all: end the run; block starting one
-    // (empty reason: allowed).
+    void OnPause();  // pauses a run, or resumes a paused one
+    bool IsPaused() const { return m_nPause.load() != 0; }
+
+    // The job's choices as the fields hold them; false with the reason when a
+    // field cannot be used. `startHere` tells whether the offset is to be the
+    // axes' position when the run starts.
+    bool JobOptionsOf(dxf::JobOptions* options, bool* startHere, QString* error) const;
+    // Fields from options (and the profile's copy).
+    void SetJobOptions(const dxf::JobOptions& options, bool startHere);
+    QLabel* Progress() const { return m_pProgressLabel; }
+    // The last run's end (for the status line and tests).
+    const dxf::JobEnd& LastEnd() const { return m_lastEnd; }
+
+    // For the shell (one motion at a time across panels, Stop all, leaving):
+    // whether a run is in progress; StopRun ends it with the decelerating
+    // stop and the tool off (from the GUI thread; the run thread makes the
+    // calls). SetStartBlocked with a reason disables starting a run and shows
+    // the reason on the run controls' tooltips; an empty reason allows it.
     void StopRun();
     void SetStartBlocked(const QString& reason);
+    QString StartBlockedReason() const { return m_startBlocked; }
 
+  signals:
+    void RunStarted();
+    void RunFinished();
+
+  public:
     // State and widgets, for the shell and tests.
     dxf::CCadIO& Cad() { return *m_cad; }
     bool Imported() const { return m_bImported; }
@@ -159,15 +211,18 @@ class CDxfRunDlg : public QWidget {
         m_progressObserver = std::move(observer);
     }
 
-  signals:
-    void RunStarted();
-    void RunFinished();
-
   private:
     void Init(plan::CompletionTiming timing);
     void CreateControls();
     void ShowPositions(const plan::AxisPositions& positions);
-    void OnRunEnded();
+    void OnRunEnded(const dxf::JobEnd& end);
+    void UpdateRunControls();
+    void CreateJobControls();
+    void OnMove(std::size_t step, std::size_t move, int element);
+    void UpdateSummary();
+    void ReadDynamicsLater();
+    void LoadProfile();
+    void SaveProfile() const;
     void SetStatus(const QString& text);
 
     static void OnLibraryMessage(void* context, uint32_t message, intptr_t wParam, intptr_t);
@@ -190,13 +245,29 @@ class CDxfRunDlg : public QWidget {
     QLabel* m_pPosition[2] = {nullptr, nullptr};
     QLabel* m_pStatus = nullptr;
 
+    QLabel* m_pProgressLabel = nullptr;
+    QString m_progressText;  // "Move k of n, about T left"
+    QWidget* m_pJob = nullptr;
+    dxf::JobEnd m_lastEnd;
+    // The running job, as the GUI thread sees it: its steps and the estimate
+    // of the seconds left before each.
+    std::vector<dxf::JobStep> m_steps;
+    std::vector<double> m_remaining;
+    dxf::AxisDynamics m_dynamics;
+    bool m_bDynamicsKnown = false;
+    double m_perMoveSeconds = 0.8;  // the completion wait after each move
+    std::thread m_queryThread;
+
     // Shared with the run thread and the completion thread.
     std::atomic<int> m_nStop{0};
+    std::atomic<int> m_nPause{0};
+    std::atomic<bool> m_bSlowStopSent{false};
+    const std::atomic<int> m_nNoHardStop{0};  // the completion wait never sends Stop
     std::atomic<bool> m_bRunning{false};
     std::unique_ptr<plan::CompletionWaiter> m_waiter;
     std::thread m_runThread;
     bool m_bShutDown = false;
-    QString m_strStartBlocked;
+    QString m_startBlocked;
 };
 
 }  // namespace stagedesk

@@ -55,7 +55,10 @@ void DescribeCommandLine(QCommandLineParser& parser) {
     parser.addOption(QCommandLineOption(
         QStringLiteral("dxf-path"),
         QStringLiteral("Load, import and order a DXF drawing without a window or a device, print "
-                       "the calls a run would make, one per line, and quit."),
+                       "the calls a run would make, one per line, and quit. With it: --scale S, "
+                       "--offset X,Y, --draw-speed F, --travel-speed F, --tool-bit N (0..7), "
+                       "--tool-delays ON_MS,OFF_MS, --arc-ccw 0|1 (the direction value sent for "
+                       "counter-clockwise arcs)."),
         QStringLiteral("drawing")));
 }
 

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <locale>
 #include <map>
 #include <memory>
@@ -19,6 +20,8 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+
+#include "LargeBuffers.h"
 
 namespace korva::cadio {
 namespace {
@@ -64,10 +67,12 @@ bool ParseReal(std::string_view s, double* out) {
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return false;
     // dxflib reads a decimal comma as a point; so do we.
-    std::string text(s);
-    std::replace(text.begin(), text.end(), ',', '.');
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
-    return ec == std::errc() && p == text.data() + text.size() && std::isfinite(*out);
+    char buf[kMaxLine + 1];
+    if (s.size() > kMaxLine) return false;
+    std::memcpy(buf, s.data(), s.size());
+    std::replace(buf, buf + s.size(), ',', '.');
+    auto [p, ec] = std::from_chars(buf, buf + s.size(), *out);
+    return ec == std::errc() && p == buf + s.size() && std::isfinite(*out);
 }
 
 std::string Quote(std::string_view s) {
@@ -122,6 +127,7 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
     const std::size_t totalLines =
         static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
     normalized->reserve(content.size());
+    AdviseLargeBuffer(normalized->data(), normalized->capacity());
 
     std::size_t pos = 0, lineNo = 0;
     auto nextLine = [&](std::string_view* line) {
@@ -156,13 +162,15 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
             return false;
         }
         value = Strip(value);
-        const std::string where =
-            "line " + std::to_string(lineNo) + " (group code " + std::to_string(code) + "): ";
+        const auto where = [&] {
+            return "line " + std::to_string(lineNo) + " (group code " + std::to_string(code) +
+                   "): ";
+        };
         if (value.size() > kMaxLine) {
             const bool text = code == 1 || code == 3 || code == 999 ||
                               (code >= 1000 && code <= 1009) || (code >= 300 && code <= 309);
             if (!text) {
-                *error = where + "the line is too long";
+                *error = where() + "the line is too long";
                 return false;
             }
             value = CutUtf8(value, kMaxLine);  // text is only painted
@@ -171,7 +179,15 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
             case ValueKind::kReal: {
                 double v;
                 if (!ParseReal(value, &v)) {
-                    *error = where + Quote(value) + " is not a finite number";
+                    *error = where() + Quote(value) + " is not a finite number";
+                    return false;
+                }
+                // Coordinates, radii, bulges and angles reach the controller
+                // as 32-bit floats.
+                if (code >= 10 && code <= 59 &&
+                    std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) {
+                    *error =
+                        where() + Quote(value) + " does not fit the 32-bit numbers a run sends";
                     return false;
                 }
                 break;
@@ -180,14 +196,14 @@ bool NormalizeDxf(std::string_view content, std::string* normalized, std::string
                 long long v;
                 const bool wide = (code >= 160 && code <= 169) || (code >= 450 && code <= 459);
                 if (!ParseInt(value, &v) || (!wide && (v < INT32_MIN || v > INT32_MAX))) {
-                    *error = where + Quote(value) + " is not a whole number";
+                    *error = where() + Quote(value) + " is not a whole number";
                     return false;
                 }
                 const bool count = (code >= 70 && code <= 79) || (code >= 90 && code <= 99);
                 if (count && CountsAllocate(entity)) {
                     const std::size_t remaining = (totalLines - std::min(totalLines, lineNo)) / 2;
                     if (v < 0 || static_cast<unsigned long long>(v) > remaining) {
-                        *error = where + "the count " + std::string(value) + " in " + entity +
+                        *error = where() + "the count " + std::string(value) + " in " + entity +
                                  " does not fit the rest of the file";
                         return false;
                     }
@@ -266,8 +282,19 @@ std::string Upper(std::string s) {
 
 class Reader : public DL_CreationAdapter {
   public:
-    Reader(std::istream& stream, std::size_t size, ProgressSink& sink, int from, int to)
-        : m_stream(stream), m_size(size), m_sink(sink), m_from(from), m_to(to) {}
+    Reader(std::size_t size, ProgressSink& sink, int from, int to)
+        : m_size(size), m_sink(sink), m_from(from), m_to(to) {}
+
+    // The stream dxflib reads now and where it starts in the whole text.
+    void Reading(std::istream* stream, std::size_t base) {
+        m_stream = stream;
+        m_base = base;
+    }
+    void ReportAt(std::size_t at) {
+        if (m_size == 0) return;
+        m_sink.Report(m_from + static_cast<int>((m_to - m_from) * static_cast<double>(at) /
+                                                static_cast<double>(m_size)));
+    }
 
     std::vector<TableEntry> tables;
     std::vector<RawBlock> blocks;
@@ -277,11 +304,10 @@ class Reader : public DL_CreationAdapter {
     void Finish() { FlushPolyline(); }
 
     void processCodeValuePair(unsigned int, const std::string&) override {
-        if (++m_pairs % 4096 != 0 || m_size == 0) return;
-        const auto at = m_stream.tellg();
+        if (++m_pairs % 4096 != 0 || m_stream == nullptr) return;
+        const auto at = m_stream->tellg();
         if (at < 0) return;
-        m_sink.Report(m_from + static_cast<int>((m_to - m_from) * static_cast<double>(at) /
-                                                static_cast<double>(m_size)));
+        ReportAt(m_base + static_cast<std::size_t>(at));
     }
 
     void addLayer(const DL_LayerData& d) override {
@@ -391,6 +417,9 @@ class Reader : public DL_CreationAdapter {
         p.layer = attributes.getLayer();
         p.color = attributes.getColor();
         p.paper = attributes.isInPaperSpace();
+        // A LWPOLYLINE's count has been checked against the rest of the file.
+        if (d.number > 0)
+            p.vertices.reserve(std::min<std::size_t>(static_cast<std::size_t>(d.number), 4096));
         m_pending = std::move(p);
     }
     void addVertex(const DL_VertexData& d) override {
@@ -605,7 +634,8 @@ class Reader : public DL_CreationAdapter {
         tables.push_back(std::move(t));
     }
 
-    std::istream& m_stream;
+    std::istream* m_stream = nullptr;
+    std::size_t m_base = 0;
     std::size_t m_size;
     ProgressSink& m_sink;
     int m_from, m_to;
@@ -632,12 +662,15 @@ class Expander {
         // refused before any of it is built.
         std::vector<std::string> stack;
         std::map<std::string, std::size_t> counts;
-        if (Count(m_reader.model, &stack, &counts, error) > kMaxEntities) {
+        const std::size_t total = Count(m_reader.model, &stack, &counts, error);
+        if (total > kMaxEntities) {
             if (error->empty())
                 *error = "the drawing expands to more than " + std::to_string(kMaxEntities) +
                          " entities";
             return false;
         }
+        m_model->entities.reserve(total);
+        AdviseLargeCapacity(m_model->entities);
         return Place(m_reader.model, Affine{}, 7, &stack, error);
     }
 
@@ -902,8 +935,298 @@ class Expander {
     std::size_t m_vertices = 0;
 };
 
+// ---------------------------------------------------------------- plain entities
+//
+// dxflib turns every number into a double through a string stream of its own
+// and keeps the groups of an entity in a map; on large drawings that is most
+// of the reading time. The plain entities most drawings consist of (LINE,
+// ARC, CIRCLE, POINT, LWPOLYLINE) are decoded here instead and handed to the
+// reader exactly as dxflib would hand them: the same attributes, extrusion
+// and data, through the same calls, in file order. dxflib reads everything
+// else. Before each run of ours, a group "0" of a kind dxflib does not know
+// makes it hand over the entity it is collecting and then wait for the next.
+
+struct Group {
+    int code;
+    std::string_view value;
+};
+
+// One entity's groups, looked up the way dxflib looks them up: the last
+// group with a code wins; integers as strtol reads them, reals as numbers.
+class PlainEntity {
+  public:
+    std::string_view kind;
+    std::vector<Group> groups;
+
+    bool Has(int code) const { return Find(code) != nullptr; }
+    std::string String(int code, const char* def) const {
+        const Group* g = Find(code);
+        return g ? std::string(g->value) : std::string(def);
+    }
+    int Int(int code, int def) const {
+        const Group* g = Find(code);
+        if (g == nullptr) return def;
+        char buf[kMaxLine + 1];
+        const std::size_t n = std::min(g->value.size(), kMaxLine);
+        std::memcpy(buf, g->value.data(), n);
+        buf[n] = '\0';
+        char* end = nullptr;
+        return static_cast<int>(std::strtol(buf, &end, 10));
+    }
+    double Real(int code, double def) const {
+        const Group* g = Find(code);
+        return g ? Number(g->value) : def;
+    }
+    // The check has made sure that a real group holds a finite number.
+    static double Number(std::string_view value) {
+        double v = 0;
+        ParseReal(value, &v);
+        return v;
+    }
+
+  private:
+    const Group* Find(int code) const {
+        for (auto it = groups.rbegin(); it != groups.rend(); ++it)
+            if (it->code == code) return &*it;
+        return nullptr;
+    }
+};
+
+// Groups dxflib only keeps: anything but a new entity (0, 9), a comment and
+// extended data, which it hands on as they come.
+bool KeptGroup(int code) {
+    return code >= 1 && code < 999 && code != 9;
+}
+
+// A plain LWPOLYLINE: one count (90) before any vertex group, each vertex
+// opened by its x (10), no more vertices than counted; anything else could
+// make dxflib's own bookkeeping give something else. `visit`, when given, gets
+// each group of the vertices in order (10 opening a vertex).
+template <typename Visit>
+bool PlainVertices(const PlainEntity& e, int* count, std::size_t* vertices, Visit visit) {
+    *count = -1;
+    *vertices = 0;
+    for (const Group& g : e.groups) {
+        switch (g.code) {
+            case 90: {
+                long long n = 0;
+                if (*count >= 0 || *vertices > 0 || !ParseInt(g.value, &n) || n < 1 ||
+                    n > INT32_MAX)
+                    return false;
+                *count = static_cast<int>(n);
+                break;
+            }
+            case 10:
+                if (*count < 0 || *vertices >= static_cast<std::size_t>(*count)) return false;
+                ++*vertices;
+                visit(g);
+                break;
+            case 20:
+            case 30:
+            case 42:
+                if (*vertices == 0) return false;
+                visit(g);
+                break;
+            default:
+                break;
+        }
+    }
+    return *count >= 1;
+}
+
+bool PlainPolyline(const PlainEntity& e) {
+    int count = 0;
+    std::size_t vertices = 0;
+    return PlainVertices(e, &count, &vertices, [](const Group&) {});
+}
+
+bool PlainKind(std::string_view kind) {
+    return kind == "LINE" || kind == "ARC" || kind == "CIRCLE" || kind == "POINT" ||
+           kind == "LWPOLYLINE";
+}
+
+// Hands one plain entity to the reader as dxflib does when the group that
+// ends it arrives.
+void HandOver(const PlainEntity& e, DL_CreationInterface& reader) {
+    int width = -1;
+    if (e.Has(39) && !e.Has(370))
+        width = e.Int(39, -1);
+    else if (e.Has(370))
+        width = e.Int(370, -1);
+    DL_Attributes attributes(e.String(8, "0"), e.Int(62, 256), e.Int(420, -1), width,
+                             e.String(6, "BYLAYER"), e.Int(5, -1));
+    attributes.setInPaperSpace(static_cast<bool>(e.Int(67, 0)));
+    attributes.setLinetypeScale(e.Real(48, 1.0));
+    reader.setAttributes(attributes);
+    const bool lw = e.kind == "LWPOLYLINE";
+    reader.setExtrusion(e.Real(210, 0.0), e.Real(220, 0.0), e.Real(230, 1.0),
+                        e.Real(lw ? 38 : 30, 0.0));
+    if (e.kind == "LINE") {
+        reader.addLine(DL_LineData(e.Real(10, 0.0), e.Real(20, 0.0), e.Real(30, 0.0),
+                                   e.Real(11, 0.0), e.Real(21, 0.0), e.Real(31, 0.0)));
+    } else if (e.kind == "ARC") {
+        reader.addArc(DL_ArcData(e.Real(10, 0.0), e.Real(20, 0.0), e.Real(30, 0.0), e.Real(40, 0.0),
+                                 e.Real(50, 0.0), e.Real(51, 0.0)));
+    } else if (e.kind == "CIRCLE") {
+        reader.addCircle(
+            DL_CircleData(e.Real(10, 0.0), e.Real(20, 0.0), e.Real(30, 0.0), e.Real(40, 0.0)));
+    } else if (e.kind == "POINT") {
+        reader.addPoint(DL_PointData(e.Real(10, 0.0), e.Real(20, 0.0), e.Real(30, 0.0)));
+    } else {
+        int count = 0;
+        std::size_t vertices = 0;
+        PlainVertices(e, &count, &vertices, [](const Group&) {});
+        reader.addPolyline(DL_PolylineData(count, e.Int(71, 0), e.Int(72, 0), e.Int(70, 0)));
+        // Each vertex is handed over when the next one opens, as dxflib
+        // hands over its array.
+        DrwVertex v{};
+        bool open = false;
+        PlainVertices(e, &count, &vertices, [&](const Group& g) {
+            const double value = PlainEntity::Number(g.value);
+            if (g.code == 10) {
+                if (open) reader.addVertex(DL_VertexData(v.x, v.y, v.z, v.bulge));
+                v = DrwVertex{};
+                v.x = value;
+                open = true;
+            } else {
+                (g.code == 20 ? v.y : g.code == 30 ? v.z : v.bulge) = value;
+            }
+        });
+        if (open) reader.addVertex(DL_VertexData(v.x, v.y, v.z, v.bulge));
+        reader.endEntity();
+    }
+    reader.endSection();
+}
+
+// The checked text cut into what dxflib reads and what is decoded here: each
+// part is a stretch of the text for dxflib (ending with the marker when plain
+// entities follow) and the plain entities after it.
+struct Part {
+    std::size_t begin = 0, end = 0;  // in `forDxflib`
+    std::size_t at = 0;              // where the stretch starts in the checked text
+    std::vector<PlainEntity> plain;
+};
+
+constexpr std::string_view kMarker = "0\nKORVA_PLAIN_ENTITIES\n";
+
+// Returns the number of entities and other objects (groups 0) in the text.
+std::size_t SplitPlain(std::string_view text, std::string* forDxflib, std::vector<Part>* parts) {
+    std::size_t objects = 0;
+    forDxflib->clear();
+    parts->clear();
+    // A LWPOLYLINE that dxflib reads depends on the last one it read (it keeps
+    // the vertex count between entities): when any of them is not plain,
+    // dxflib reads them all.
+    bool polylines = true;
+    std::size_t pos = 0;
+    auto next = [&](Group* g, std::size_t* start) {
+        if (pos >= text.size()) return false;
+        *start = pos;
+        const std::size_t codeEnd = text.find('\n', pos);
+        const std::size_t valueEnd = text.find('\n', codeEnd + 1);
+        long long code = 0;
+        ParseInt(text.substr(pos, codeEnd - pos), &code);
+        g->code = static_cast<int>(code);
+        g->value = text.substr(codeEnd + 1, valueEnd - codeEnd - 1);
+        pos = valueEnd + 1;
+        return true;
+    };
+    // First pass: are all LWPOLYLINEs plain?
+    {
+        Group g{};
+        std::size_t start = 0;
+        PlainEntity e;
+        bool inPolyline = false;
+        auto finish = [&] {
+            if (inPolyline && !PlainPolyline(e)) polylines = false;
+            inPolyline = false;
+        };
+        while (next(&g, &start)) {
+            objects += g.code == 0;
+            if (!polylines) continue;
+            if (g.code == 0 || g.code == 9) {
+                finish();
+                inPolyline = g.code == 0 && g.value == "LWPOLYLINE";
+                e.groups.clear();
+                continue;
+            }
+            if (inPolyline) {
+                if (!KeptGroup(g.code)) {
+                    polylines = false;
+                    continue;
+                }
+                e.groups.push_back(g);
+            }
+        }
+        finish();
+        pos = 0;
+    }
+
+    forDxflib->reserve(text.size() / 8);
+    Part part;
+    std::size_t runStart = 0;  // of the text not yet copied for dxflib
+    Group g{};
+    std::size_t start = 0;
+    bool have = next(&g, &start);
+    while (have) {
+        const bool candidate =
+            g.code == 0 && PlainKind(g.value) && (polylines || g.value != "LWPOLYLINE");
+        if (!candidate) {
+            have = next(&g, &start);
+            continue;
+        }
+        const std::size_t entityStart = start;
+        PlainEntity e;
+        e.kind = g.value;
+        bool plain = true;
+        while ((have = next(&g, &start)) && g.code != 0 && g.code != 9) {
+            plain = plain && KeptGroup(g.code);
+            e.groups.push_back(g);
+        }
+        if (plain && e.kind == "LWPOLYLINE") plain = PlainPolyline(e);
+        if (!plain) continue;  // dxflib reads it with the text around it
+        if (entityStart > runStart || part.plain.empty()) {
+            // A new stretch for dxflib, closed by the marker.
+            if (!part.plain.empty()) parts->push_back(std::move(part));
+            part = Part{};
+            part.at = runStart;
+            part.begin = forDxflib->size();
+            forDxflib->append(text.substr(runStart, entityStart - runStart));
+            forDxflib->append(kMarker);
+            part.end = forDxflib->size();
+        }
+        part.plain.push_back(std::move(e));
+        runStart = have ? start : text.size();
+    }
+    if (!part.plain.empty()) parts->push_back(std::move(part));
+    Part rest;
+    rest.at = runStart;
+    rest.begin = forDxflib->size();
+    forDxflib->append(text.substr(runStart));
+    rest.end = forDxflib->size();
+    parts->push_back(std::move(rest));
+    return objects;
+}
+
+// A stream over part of a text, without a copy; tellg works.
+class TextBuffer : public std::streambuf {
+  public:
+    TextBuffer(const char* begin, const char* end) {
+        char* b = const_cast<char*>(begin);
+        setg(b, b, const_cast<char*>(end));
+    }
+
+  protected:
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+        if (off != 0 || dir != std::ios_base::cur) return pos_type(off_type(-1));
+        return pos_type(gptr() - eback());
+    }
+};
+
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking in open(): a FIFO without a writer would wait for ever.
+    // Anything but a regular file is refused before a byte is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
@@ -916,6 +1239,11 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         *error = "cannot read " + path + ": not a regular file";
         return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (st.st_size > 0) {
+        content->reserve(static_cast<std::size_t>(st.st_size));
+        AdviseLargeBuffer(content->data(), content->capacity());
     }
     char buf[65536];
     for (;;) {
@@ -942,8 +1270,8 @@ std::string Notes(const Reader& r, const Expander& x) {
 
 }  // namespace
 
-bool LoadDxfText(std::string_view content, Model* out, std::string* error,
-                 const Progress& progress) {
+bool LoadDxfText(std::string_view content, Model* out, std::string* error, const Progress& progress,
+                 bool plainEntities) {
     // dxflib reads numbers with the global C++ locale; under a decimal comma it
     // would misread every coordinate.
     if (std::use_facet<std::numpunct<char>>(std::locale()).decimal_point() != '.') {
@@ -955,14 +1283,30 @@ bool LoadDxfText(std::string_view content, Model* out, std::string* error,
     if (!NormalizeDxf(content, &normalized, error, progress, 30)) return false;
 
     Model model;
-    std::istringstream stream(std::move(normalized));
-    const std::size_t size = stream.str().size();
-    Reader reader(stream, size, sink, 30, 90);
+    std::string forDxflib;
+    std::vector<Part> parts;
+    std::size_t objects = 0;
+    if (plainEntities) {
+        objects = SplitPlain(normalized, &forDxflib, &parts);
+    } else {
+        forDxflib = std::move(normalized);
+        parts.push_back(Part{0, forDxflib.size(), 0, {}});
+    }
+    Reader reader(normalized.empty() ? forDxflib.size() : normalized.size(), sink, 30, 90);
+    reader.model.reserve(objects);
+    AdviseLargeCapacity(reader.model);
     try {
         DL_Dxf dxf;
-        if (!dxf.in(stream, &reader)) {
-            *error = "the file could not be read";
-            return false;
+        for (const Part& part : parts) {
+            TextBuffer buffer(forDxflib.data() + part.begin, forDxflib.data() + part.end);
+            std::istream stream(&buffer);
+            reader.Reading(&stream, part.at);
+            if (!dxf.in(stream, &reader)) {
+                *error = "the file could not be read";
+                return false;
+            }
+            reader.Reading(nullptr, 0);
+            for (const PlainEntity& e : part.plain) HandOver(e, reader);
         }
     } catch (const std::bad_alloc&) {
         *error = "not enough memory to read the file";

@@ -23,8 +23,10 @@ constexpr int kMaxInsertDepth = 32;
 constexpr double kChordTolerance = 1e-3;
 
 bool LoadDxfFile(const std::string& path, Model* out, std::string* error, const Progress& progress);
-bool LoadDxfText(std::string_view content, Model* out, std::string* error,
-                 const Progress& progress);
+// `plainEntities` false lets dxflib read every entity (the plain ones are
+// otherwise decoded by the library itself, with the same result, faster).
+bool LoadDxfText(std::string_view content, Model* out, std::string* error, const Progress& progress,
+                 bool plainEntities = true);
 
 // The first step alone: checks the pairs of group code and value lines and
 // writes them again in the form dxflib reads safely (stripped lines, no line

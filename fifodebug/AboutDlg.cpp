@@ -44,8 +44,8 @@ QIcon AppIcon() {
     return icon;
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About UsbFifo"));
+CAboutDlg::CAboutDlg(QWidget* parent, const QString& title) : QDialog(parent) {
+    setWindowTitle(title);
     setWindowIcon(AppIcon());
     auto* icon = new QLabel(this);
     icon->setPixmap(IconPixmap(32));

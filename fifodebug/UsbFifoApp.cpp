@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FifoMessage.h"
+#include "Ini.h"
 #include "Resource.h"
 #include "UsbFifoDlg.h"
 
@@ -50,6 +51,9 @@ Options:
   --screenshot FILE   list the devices, open the first, write "Hello", wait for
                       the reply, save the window as FILE (PNG) and quit; runs on
                       the offscreen platform unless QT_QPA_PLATFORM is set
+  --language NAME     texts in this language for this run ("English",
+                      "Chinese": a file of the Language folder naming it);
+                      the choice of the View menu is then not remembered
   -h, --help          show this text and quit
   -v, --version       show the version and quit
 Qt's own options (-platform, -style, ...) are accepted too.
@@ -65,6 +69,7 @@ Environment:
                   things); UsbFifo itself prints none.
 
 Menu "UsbFifo" (also the window's context menu): Close, About UsbFifo.
+Menu "View", "Language": English or Chinese, remembered in usbfifo.ini.
 When no device is listed or an open fails, the window says why and how to fix
 it (driver library, permissions and the udev rule, the ftdi_sio kernel driver).
 )";
@@ -93,6 +98,7 @@ struct Options {
     bool version = false;
     bool simulate = false;
     std::string screenshot;
+    std::string language;
     std::string error;
 };
 
@@ -156,6 +162,15 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg.rfind("--screenshot=", 0) == 0) {
             o.screenshot = arg.substr(std::strlen("--screenshot="));
             if (o.screenshot.empty()) o.error = "--screenshot needs a file name";
+        } else if (arg == "--language") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                o.error = "--language needs a language name";
+                return o;
+            }
+            o.language = argv[++i];
+        } else if (arg.rfind("--language=", 0) == 0) {
+            o.language = arg.substr(std::strlen("--language="));
+            if (o.language.empty()) o.error = "--language needs a language name";
         } else if (const int qt = QtOption(arg); qt != 0) {
             if (qt == 2) ++i;  // Qt takes the value
         } else {
@@ -249,7 +264,12 @@ int RunUsbFifo(int argc, char** argv) {
 
     QApplication app(argc, argv);
 
-    CUsbFifoDlg dlg;
+    // A language given for one run is not remembered.
+    CUsbFifoDlg dlg(nullptr, options.language.empty());
+    if (!dlg.LoadLanguage(options.language) && !options.language.empty()) {
+        std::fprintf(stderr, "UsbFifo: no language file in %s names \"%s\"; English texts\n",
+                     korva::LanguageDirectory().c_str(), options.language.c_str());
+    }
     if (!options.screenshot.empty())
         return RunScreenshot(dlg, QString::fromLocal8Bit(options.screenshot.c_str()));
     // The dialog is the program: it runs modally and the program ends with it.

@@ -1,6 +1,8 @@
 #include "UsbFifoDlg.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -22,6 +24,7 @@
 #include "FifoMessage.h"
 #include "HistoryComboBox.h"
 #include "Resource.h"
+#include "UsbFifoTexts.h"
 
 namespace usbfifo {
 
@@ -29,8 +32,8 @@ namespace {
 
 constexpr unsigned long kWriteTimeoutMs = 3000;
 constexpr unsigned long kReadTimeoutMs = 3000;
+// Not translated: the serial box holds the bytes "Open Device" sends.
 constexpr const char* kErrorText = " --- Error ---";
-constexpr const char* kAboutMenuText = "About UsbFifo(&A)...";
 
 template <typename W>
 W* WithId(W* widget, int id) {
@@ -49,8 +52,10 @@ std::string ToBytes(const QString& text) {
 
 }  // namespace
 
-CUsbFifoDlg::CUsbFifoDlg(QWidget* parent)
-    : QDialog(parent), m_Bridge(this, [this](unsigned message, unsigned long wParam, long lParam) {
+CUsbFifoDlg::CUsbFifoDlg(QWidget* parent, bool rememberLanguage)
+    : QDialog(parent),
+      m_Texts(rememberLanguage),
+      m_Bridge(this, [this](unsigned message, unsigned long wParam, long lParam) {
           if (message == WM_USB_RECEIVE) OnUsbReceive(wParam, lParam);
       }) {
     CreateControls();
@@ -73,19 +78,19 @@ void CUsbFifoDlg::CreateControls() {
 
     // Linux has no system menu to extend; its entries live in a small menu of
     // the window and in the dialog's context menu.
-    auto* closeAction = new QAction(QStringLiteral("&Close"), this);
+    auto* closeAction = m_closeAction = new QAction(T(text::kClose), this);
     closeAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     connect(closeAction, &QAction::triggered, this, &QDialog::reject);
     auto* separator = new QAction(this);
     separator->setSeparator(true);
-    const QString aboutText = QString::fromLatin1(kAboutMenuText);
+    const QString aboutText = T(text::kAboutMenu);
     if (!aboutText.isEmpty()) {
         m_aboutAction = new QAction(aboutText, this);
         m_aboutAction->setProperty("commandId", IDM_ABOUTBOX);
         connect(m_aboutAction, &QAction::triggered, this, &CUsbFifoDlg::OnAbout);
     }
     auto* menuBar = new QMenuBar(this);
-    QMenu* systemMenu = menuBar->addMenu(QStringLiteral("&UsbFifo"));
+    QMenu* systemMenu = m_systemMenu = menuBar->addMenu(T(text::kMenuUsbFifo));
     systemMenu->addAction(closeAction);
     addAction(closeAction);
     if (m_aboutAction != nullptr) {
@@ -96,38 +101,50 @@ void CUsbFifoDlg::CreateControls() {
     }
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
+    // View > Language, as in stagedesk: the texts change at once and the
+    // choice is remembered for the next start.
+    m_viewMenu = menuBar->addMenu(T(text::kMenuView));
+    m_languageMenu = m_viewMenu->addMenu(T(text::kMenuLanguage));
+    auto* languages = new QActionGroup(this);
+    for (const char* name : kLanguageNames) {
+        QAction* action = m_languageMenu->addAction(QString::fromUtf8(name));
+        action->setCheckable(true);
+        action->setData(QString::fromUtf8(name));
+        languages->addAction(action);
+        connect(action, &QAction::triggered, this, [this, name] { SwitchLanguage(name); });
+        m_languageActions.push_back(action);
+    }
+    connect(m_languageMenu, &QMenu::aboutToShow, this, [this] { UpdateLanguageChecks(); });
+
     // Devices.
-    m_getCount =
-        WithId(new QPushButton(QStringLiteral("Get Device Count"), this), IDC_GET_DEVICE_COUNT);
+    m_getCount = WithId(new QPushButton(T(text::kGetDeviceCount), this), IDC_GET_DEVICE_COUNT);
     m_countEdit = WithId(new QLineEdit(this), IDC_DEVICE_COUNT);
     m_indexList = WithId(new QComboBox(this), IDC_DEVICE_INDEX);
-    m_getSerial =
-        WithId(new QPushButton(QStringLiteral("Get Series Number"), this), IDC_GET_SERIAL);
+    m_getSerial = WithId(new QPushButton(T(text::kGetSerial), this), IDC_GET_SERIAL);
     m_serialEdit = WithId(new QLineEdit(this), IDC_SERIAL);
-    m_getDescription =
-        WithId(new QPushButton(QStringLiteral("Get Description"), this), IDC_GET_DESCRIPTION);
+    m_getDescription = WithId(new QPushButton(T(text::kGetDescription), this), IDC_GET_DESCRIPTION);
     m_descriptionEdit = WithId(new QLineEdit(this), IDC_DESCRIPTION);
-    m_getPosition = WithId(new QPushButton(QStringLiteral("Get Position"), this), IDC_GET_POSITION);
+    m_getPosition = WithId(new QPushButton(T(text::kGetPosition), this), IDC_GET_POSITION);
     m_positionEdit = WithId(new QLineEdit(this), IDC_POSITION);
-    m_openButton = WithId(new QPushButton(QStringLiteral("Open Device"), this), IDC_OPEN_DEVICE);
-    m_closeButton = WithId(new QPushButton(QStringLiteral("Close Device"), this), IDC_CLOSE_DEVICE);
+    m_openButton = WithId(new QPushButton(T(text::kOpenDevice), this), IDC_OPEN_DEVICE);
+    m_closeButton = WithId(new QPushButton(T(text::kCloseDevice), this), IDC_CLOSE_DEVICE);
 
     // Traffic.
     m_command = WithId(new CHistoryComboBox(this), IDC_COMMAND);
     m_received = WithId(new QPlainTextEdit(this), IDC_RECEIVED);
-    m_sendEnter = WithId(new QCheckBox(QStringLiteral("Enter"), this), IDC_SEND_ENTER);
-    m_writeButton = WithId(new QPushButton(QStringLiteral("Write Data"), this), IDC_WRITE_DATA);
-    m_readButton = WithId(new QPushButton(QStringLiteral("Read Data"), this), IDC_READ_DATA);
-    auto* countLabel = new QLabel(QStringLiteral("Receive Count"), this);
+    m_sendEnter = WithId(new QCheckBox(T(text::kSendEnter), this), IDC_SEND_ENTER);
+    m_writeButton = WithId(new QPushButton(T(text::kWriteData), this), IDC_WRITE_DATA);
+    m_readButton = WithId(new QPushButton(T(text::kReadData), this), IDC_READ_DATA);
+    auto* countLabel = m_countLabel = new QLabel(T(text::kReceiveCount), this);
     m_receiveCountEdit = WithId(new QLineEdit(this), IDC_RECEIVE_COUNT);
-    m_showData = WithId(new QCheckBox(QStringLiteral("Show Data"), this), IDC_SHOW_DATA);
-    m_addEnter = WithId(new QCheckBox(QStringLiteral("Add Enter"), this), IDC_ADD_ENTER);
-    m_charMode = WithId(new QCheckBox(QStringLiteral("CHAR/ASC"), this), IDC_CHAR_MODE);
-    auto* spentLabel = new QLabel(QStringLiteral("Spent(ms)"), this);
+    m_showData = WithId(new QCheckBox(T(text::kShowData), this), IDC_SHOW_DATA);
+    m_addEnter = WithId(new QCheckBox(T(text::kAddEnter), this), IDC_ADD_ENTER);
+    m_charMode = WithId(new QCheckBox(T(text::kCharMode), this), IDC_CHAR_MODE);
+    auto* spentLabel = m_spentLabel = new QLabel(T(text::kSpentMs), this);
     m_spentEdit = WithId(new QLineEdit(this), IDC_SPENT_MS);
-    auto* speedLabel = new QLabel(QStringLiteral("Speed(k/s)"), this);
+    auto* speedLabel = m_speedLabel = new QLabel(T(text::kSpeed), this);
     m_speedEdit = WithId(new QLineEdit(this), IDC_SPEED);
-    m_clearButton = WithId(new QPushButton(QStringLiteral("Clear"), this), IDC_CLEAR);
+    m_clearButton = WithId(new QPushButton(T(text::kClear), this), IDC_CLEAR);
 
     // Why no device is listed or opens (hidden until there is something to say).
     m_help = new QLabel(this);
@@ -155,7 +172,7 @@ void CUsbFifoDlg::CreateControls() {
         b->setAutoDefault(false);
     m_command->setMinimumWidth(260);
 
-    auto* devices = new QGroupBox(QStringLiteral("Device"), this);
+    auto* devices = m_devices = new QGroupBox(T(text::kDevice), this);
     auto* grid = new QGridLayout(devices);
     grid->addWidget(m_getCount, 0, 0);
     grid->addWidget(m_countEdit, 0, 1);
@@ -224,6 +241,61 @@ void CUsbFifoDlg::CreateControls() {
             [this] { m_bShowData = m_showData->isChecked(); });
     connect(m_charMode, &QCheckBox::clicked, this,
             [this] { m_bCharMode = m_charMode->isChecked(); });
+}
+
+QString CUsbFifoDlg::T(const TextKey& key) const {
+    return m_Texts.Text(key);
+}
+
+bool CUsbFifoDlg::LoadLanguage(const std::string& name) {
+    const bool found = m_Texts.Load(name);
+    ApplyTexts();
+    return found;
+}
+
+bool CUsbFifoDlg::SwitchLanguage(const std::string& name) {
+    const bool found = m_Texts.Select(name);
+    ApplyTexts();
+    return found;
+}
+
+void CUsbFifoDlg::UpdateLanguageChecks() {
+    const QString current = QString::fromStdString(m_Texts.Name());
+    for (QAction* action : m_languageActions)
+        action->setChecked(action->data().toString() == current);
+}
+
+void CUsbFifoDlg::ApplyTexts() {
+    m_systemMenu->setTitle(T(text::kMenuUsbFifo));
+    m_closeAction->setText(T(text::kClose));
+    if (m_aboutAction != nullptr) m_aboutAction->setText(T(text::kAboutMenu));
+    m_viewMenu->setTitle(T(text::kMenuView));
+    m_languageMenu->setTitle(T(text::kMenuLanguage));
+    const TextKey names[] = {text::kEnglish, text::kChinese};
+    static_assert(std::size(names) == std::size(kLanguageNames));
+    for (std::size_t i = 0; i < m_languageActions.size(); ++i)
+        m_languageActions[i]->setText(T(names[i]));
+    UpdateLanguageChecks();
+    m_devices->setTitle(T(text::kDevice));
+    const std::pair<QAbstractButton*, TextKey> buttons[] = {
+        {m_getCount, text::kGetDeviceCount},
+        {m_getSerial, text::kGetSerial},
+        {m_getDescription, text::kGetDescription},
+        {m_getPosition, text::kGetPosition},
+        {m_openButton, text::kOpenDevice},
+        {m_closeButton, text::kCloseDevice},
+        {m_sendEnter, text::kSendEnter},
+        {m_writeButton, text::kWriteData},
+        {m_readButton, text::kReadData},
+        {m_showData, text::kShowData},
+        {m_addEnter, text::kAddEnter},
+        {m_charMode, text::kCharMode},
+        {m_clearButton, text::kClear},
+    };
+    for (const auto& [button, key] : buttons) button->setText(T(key));
+    m_countLabel->setText(T(text::kReceiveCount));
+    m_spentLabel->setText(T(text::kSpentMs));
+    m_speedLabel->setText(T(text::kSpeed));
 }
 
 QWidget* CUsbFifoDlg::Control(int id) const {
@@ -349,7 +421,7 @@ void CUsbFifoDlg::OnOpenDevice() {
         }
     }
     ShowHelp(ExplainOpenFailure(Library(), m_SerialText, status, serials, ScanFtdiChips()));
-    ShowMessage(this, QStringLiteral("Open device failed."));
+    ShowMessage(this, T(text::kOpenFailed));
 }
 
 void CUsbFifoDlg::OnCloseDevice() {
@@ -360,7 +432,7 @@ void CUsbFifoDlg::OnCloseDevice() {
         closed = m_Usb.Close();
     }
     if (!closed) {
-        ShowMessage(this, QStringLiteral("Close failed."));
+        ShowMessage(this, T(text::kCloseFailed));
         return;
     }
     m_bDeviceOpen = false;
@@ -371,8 +443,7 @@ void CUsbFifoDlg::OnWriteData() {
     UpdateData(true);
     std::vector<std::uint8_t> bytes;
     if (!CommandToBytes(m_CommandText, m_bSendEnter, bytes)) {
-        ShowMessage(this, QStringLiteral("The command line holds characters that do not fit in "
-                                         "one byte; nothing was written."));
+        ShowMessage(this, T(text::kNotOneByte));
         return;
     }
     // The clock starts before the write: the reply may arrive while the write
@@ -380,7 +451,7 @@ void CUsbFifoDlg::OnWriteData() {
     m_ReceiveCount = 0;
     m_WriteTime = std::chrono::steady_clock::now();
     ShowCounters();
-    if (!m_Usb.Write(bytes, kWriteTimeoutMs)) ShowMessage(this, QStringLiteral("Error!"));
+    if (!m_Usb.Write(bytes, kWriteTimeoutMs)) ShowMessage(this, T(text::kWriteError));
     m_command->AddToHistory(m_CommandText);
 }
 
@@ -391,7 +462,7 @@ void CUsbFifoDlg::OnClear() {
 }
 
 void CUsbFifoDlg::OnAbout() {
-    CAboutDlg about(this);
+    CAboutDlg about(this, T(text::kAboutTitle));
     about.exec();
 }
 

@@ -10,16 +10,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "NotifyBridge.h"
 #include "UsbDiagnosis.h"
 #include "UsbFifoBinding.h"
+#include "UsbFifoTexts.h"
 
 class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QGroupBox;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -30,7 +34,9 @@ class CHistoryComboBox;
 class CUsbFifoDlg : public QDialog {
     Q_OBJECT
   public:
-    explicit CUsbFifoDlg(QWidget* parent = nullptr);
+    // Shows the English texts until LoadLanguage; a language chosen in the
+    // View menu is remembered unless rememberLanguage is false.
+    explicit CUsbFifoDlg(QWidget* parent = nullptr, bool rememberLanguage = true);
     ~CUsbFifoDlg() override;
 
     // The widget carrying this control id, or null.
@@ -50,8 +56,19 @@ class CUsbFifoDlg : public QDialog {
     bool ReceiveWaiting() const { return m_Bridge.Waiting(); }
     QAction* AboutAction() const { return m_aboutAction; }
 
+    // The language files (tests point them elsewhere before loading).
+    CUsbFifoTexts& Texts() { return m_Texts; }
+    // Selects the remembered language (name empty) or the named one and
+    // shows its texts; false when no language file names it (the texts stay).
+    bool LoadLanguage(const std::string& name = {});
+    // The View menu's choice: selects, shows and remembers a language.
+    bool SwitchLanguage(const std::string& name);
+
   private:
     void CreateControls();
+    void ApplyTexts();
+    void UpdateLanguageChecks();
+    QString T(const TextKey& key) const;
     void UpdateData(bool saveAndValidate);
     void ShowCounters();
     void EnableDeviceList(bool enable);
@@ -89,6 +106,7 @@ class CUsbFifoDlg : public QDialog {
     std::chrono::steady_clock::time_point m_WriteTime = std::chrono::steady_clock::now();
     bool m_bLibraryLoaded = false;
     bool m_bReceivedAfterCr = false;  // display state of the received-data box
+    CUsbFifoTexts m_Texts;
 
     // The bridge outlives the device interface: the notification thread may
     // call it until the interface has closed.
@@ -120,6 +138,15 @@ class CUsbFifoDlg : public QDialog {
     QPushButton* m_clearButton = nullptr;
     QLabel* m_help = nullptr;
     QAction* m_aboutAction = nullptr;
+    QAction* m_closeAction = nullptr;
+    QMenu* m_systemMenu = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    QMenu* m_languageMenu = nullptr;
+    std::vector<QAction*> m_languageActions;
+    QGroupBox* m_devices = nullptr;
+    QLabel* m_countLabel = nullptr;
+    QLabel* m_spentLabel = nullptr;
+    QLabel* m_speedLabel = nullptr;
 };
 
 }  // namespace usbfifo

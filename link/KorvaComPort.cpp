@@ -18,6 +18,9 @@ constexpr char kTextNoResponse[] = "Cannot get response flag in delaytime!";
 constexpr char kTextNoEndFlag[] = "Cannot find end flag in delay time";
 constexpr char kTextHungUp[] = "ComPort hung up (device gone)! Close and reopen the link";
 constexpr char kTextMonitorEnded[] = "ComPort receive thread stopped! Close and reopen the link";
+constexpr char kTextWriteIncomplete[] =
+    "Command line not written whole (the device stopped reading); the rest was dropped";
+constexpr char kTextInterrupted[] = "Wait for the reply interrupted";
 
 constexpr char kResponseFlag[] = "OK";
 constexpr char kEndFlag[] = "\r";
@@ -305,14 +308,153 @@ KorvaComPort::WaitResult KorvaComPort::WaitUntil(Pred found, int waitMs, int ste
     if (found()) return WaitResult::kFound;
     if (waitMs <= 0) return ChannelGone() ? WaitResult::kChannelGone : WaitResult::kTimedOut;
     const long long steps = (static_cast<long long>(waitMs) + stepMs - 1) / stepMs;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(steps * stepMs);
+    return WaitUntilDeadline(
+        lock, found, std::chrono::steady_clock::now() + std::chrono::milliseconds(steps * stepMs));
+}
+
+template <typename Pred>
+KorvaComPort::WaitResult KorvaComPort::WaitUntilDeadline(
+    std::unique_lock<std::mutex>& lock, Pred found,
+    std::chrono::steady_clock::time_point deadline) {
     for (;;) {
+        if (found()) return WaitResult::kFound;
+        if (m_InterruptRequests.load() > 0) return WaitResult::kInterrupted;
         if (ChannelGone()) return WaitResult::kChannelGone;
         if (m_RecvArrived.wait_until(lock, deadline) == std::cv_status::timeout)
             return found() ? WaitResult::kFound : WaitResult::kTimedOut;
-        if (found()) return WaitResult::kFound;
     }
+}
+
+void KorvaComPort::RequestWaitInterrupt() {
+    ++m_InterruptRequests;
+    {
+        // Taking the lock orders the request before a waiter's next check.
+        std::lock_guard<std::mutex> guard(m_RecvLock);
+    }
+    m_RecvArrived.notify_all();
+}
+
+void KorvaComPort::ReleaseWaitInterrupt() {
+    --m_InterruptRequests;
+}
+
+bool KorvaComPort::Resync() {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(kResyncMaxMs);
+    std::unique_lock<std::mutex> lock(m_RecvLock);
+    int discarded = 0;
+    for (;;) {
+        discarded += m_RecvCount;
+        m_RecvCount = 0;
+        if (m_InterruptRequests.load() > 0 || ChannelGone()) break;
+        const auto quietEnd =
+            std::min(end, Clock::now() + std::chrono::milliseconds(kResyncQuietMs));
+        bool arrived = false;
+        while (!arrived && m_InterruptRequests.load() == 0) {
+            if (m_RecvArrived.wait_until(lock, quietEnd) == std::cv_status::timeout) break;
+            arrived = m_RecvCount > 0;
+        }
+        if (!arrived || Clock::now() >= end) break;
+    }
+    discarded += m_RecvCount;
+    m_RecvCount = 0;
+    std::memset(m_RecvBuf, 0, sizeof m_RecvBuf);
+    lock.unlock();
+    if (discarded > 0)
+        korva::Trace("KorvaComPort: %d late reply bytes discarded before the next command\n",
+                     discarded);
+    return m_InterruptRequests.load() == 0;
+}
+
+bool KorvaComPort::WriteWhole(const std::string& framed) {
+    std::uint64_t ticket = 0;
+    if (!m_bOpen) {
+        m_ErrorText = kTextNotOpen;
+        m_ErrorCode = kErrNotOpen;
+        return false;
+    }
+    if (m_bUSBMode)
+        return SendData(reinterpret_cast<const std::uint8_t*>(framed.data()),
+                        static_cast<unsigned>(framed.size()));
+    if (ChannelGone()) {
+        SetChannelGoneError();
+        return false;
+    }
+    ticket = m_Serial.QueueWrite(framed.data(), static_cast<unsigned>(framed.size()));
+    switch (m_Serial.WaitWritten(ticket)) {
+        case SerialPort::WriteOutcome::kWritten:
+            return true;
+        case SerialPort::WriteOutcome::kIncomplete:
+            m_bLineCut = true;
+            m_ErrorText = kTextWriteIncomplete;
+            m_ErrorCode = kErrWriteIncomplete;
+            return false;
+        case SerialPort::WriteOutcome::kGone:
+            break;
+    }
+    SetChannelGoneError();
+    return false;
+}
+
+bool KorvaComPort::SendWaitReply(std::string command, int waitMs, const ReplyComplete& complete,
+                                 bool resync) {
+    m_ErrorCode = 0;
+    m_ErrorText.clear();
+    const bool wasPending = m_bReplyPending;
+    m_bReplyPending = true;
+    struct RestorePending {
+        KorvaComPort& link;
+        bool was;
+        ~RestorePending() { link.m_bReplyPending = was; }
+    } restore{*this, wasPending};
+
+    auto interrupted = [this] {
+        m_ErrorText = kTextInterrupted;
+        m_ErrorCode = kErrWaitInterrupted;
+        m_bNeedResync = true;
+        return false;
+    };
+    // A line cut short is ended first, so the controller discards it instead
+    // of reading the next command as its continuation.
+    if (m_bLineCut) {
+        if (!WriteWhole(std::string(1, m_Terminator))) return false;
+        m_bLineCut = false;
+        m_bNeedResync = true;
+    }
+    if (resync && m_bNeedResync) {
+        if (!Resync()) return interrupted();
+        m_bNeedResync = false;
+    }
+    command.push_back(m_Terminator);
+    ResetReceiveState();
+    if (m_InterruptRequests.load() > 0 && resync) return interrupted();
+    // The limit counts from the moment the line is handed over, as before;
+    // a reply cannot be whole before the line has left.
+    const long long steps = (static_cast<long long>(std::max(waitMs, 0)) + 9) / 10;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(steps * 10);
+    if (!WriteWhole(command)) return false;
+    std::unique_lock<std::mutex> lock(m_RecvLock);
+    auto found = [&] {
+        return complete(std::string_view(reinterpret_cast<const char*>(m_RecvBuf),
+                                         static_cast<std::size_t>(m_RecvCount)));
+    };
+    WaitResult r = WaitUntilDeadline(lock, found, deadline);
+    lock.unlock();
+    switch (r) {
+        case WaitResult::kFound:
+            return true;
+        case WaitResult::kInterrupted:
+            return interrupted();
+        case WaitResult::kChannelGone:
+            SetChannelGoneError();
+            return false;
+        case WaitResult::kTimedOut:
+            break;
+    }
+    m_bNeedResync = true;
+    m_ErrorText = kTextNoResponse;
+    m_ErrorCode = kErrNoFlag;
+    return false;
 }
 
 bool KorvaComPort::WaitForText(const char* text, int waitMs) {
@@ -320,6 +462,7 @@ bool KorvaComPort::WaitForText(const char* text, int waitMs) {
     if (text == nullptr) return false;
     WaitResult r = WaitUntil([&] { return FindLocked(text) >= 0; }, waitMs, 10);
     if (r == WaitResult::kChannelGone) m_ErrorCode = kErrChannelGone;
+    if (r == WaitResult::kInterrupted) m_ErrorCode = kErrWaitInterrupted;
     // A single check (waitMs <= 0) is not a time-out.
     if (r == WaitResult::kTimedOut && waitMs > 0) m_ErrorCode = kErrWaitTimeout;
     return r == WaitResult::kFound;
@@ -328,6 +471,7 @@ bool KorvaComPort::WaitForText(const char* text, int waitMs) {
 bool KorvaComPort::WaitForCount(int count, int waitMs) {
     WaitResult r = WaitUntil([&] { return m_RecvCount >= count; }, waitMs, 5);
     if (r == WaitResult::kChannelGone) m_ErrorCode = kErrChannelGone;
+    if (r == WaitResult::kInterrupted) m_ErrorCode = kErrWaitInterrupted;
     return r == WaitResult::kFound;
 }
 

@@ -4,10 +4,13 @@
 // collects every received byte into one receive buffer and waits until the
 // reply holds "OK", a CR, a byte count, or the time limit runs out.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "KorvaUSB.h"
@@ -23,9 +26,11 @@ class KorvaComPort {
         kErrChannelGone = 10104,  // the serial device hung up or its monitor ended
         kErrCloseCom = 10105,
         kErrUsbWrite = 10110,
+        kErrWriteIncomplete = 10111,  // a command line could not be written whole
         kErrWaitTimeout = 10120,
         kErrNoFlag = 10121,
         kErrCount = 10122,
+        kErrWaitInterrupted = 10123,  // a wait ended early by RequestWaitInterrupt
         kErrOpenUsb = 10250,
         kErrCloseUsb = 10253,
     };
@@ -52,6 +57,26 @@ class KorvaComPort {
     bool SendBytesWaitResponse(const std::uint8_t* data, unsigned length, int waitMs);
     bool SendBytesWaitEndFlag(const std::uint8_t* data, unsigned length, int waitMs);
     bool SendBytesWaitCount(const std::uint8_t* data, unsigned length, short count, int waitMs);
+
+    // Linux addition, for the protocol: sends a command line and waits until
+    // `complete` (run under the receive lock on everything received so far)
+    // says the reply is whole, or the limit passes. A line that is not
+    // written whole fails with kErrWriteIncomplete. With `resync`, when the
+    // previous exchange timed out or was interrupted, what still arrives is
+    // discarded until the line has been quiet for kResyncQuietMs (at most
+    // kResyncMaxMs) before the command goes out; a cut line is first ended
+    // with a lone terminator.
+    using ReplyComplete = std::function<bool(std::string_view received)>;
+    bool SendWaitReply(std::string command, int waitMs, const ReplyComplete& complete, bool resync);
+    static constexpr int kResyncQuietMs = 150;
+    static constexpr int kResyncMaxMs = 1000;
+
+    // Linux addition: ends every wait in progress (and every wait started
+    // while the request stands) with kErrWaitInterrupted. Callable from any
+    // thread; each request is withdrawn by one ReleaseWaitInterrupt.
+    void RequestWaitInterrupt();
+    void ReleaseWaitInterrupt();
+    bool WaitInterruptRequested() const { return m_InterruptRequests.load() > 0; }
 
     int GetReceivedText(std::string& text);
     int GetReceivedCount();
@@ -115,9 +140,16 @@ class KorvaComPort {
     void ResetReceiveState();
 
   private:
-    enum class WaitResult { kFound, kTimedOut, kChannelGone };
+    enum class WaitResult { kFound, kTimedOut, kChannelGone, kInterrupted };
     template <typename Pred>
     WaitResult WaitUntil(Pred found, int waitMs, int stepMs);
+    template <typename Pred>
+    WaitResult WaitUntilDeadline(std::unique_lock<std::mutex>& lock, Pred found,
+                                 std::chrono::steady_clock::time_point deadline);
+    // Discards what arrives until the line is quiet; false when interrupted.
+    bool Resync();
+    // Writes framed and waits until it has left whole; sets the code on failure.
+    bool WriteWhole(const std::string& framed);
     int FindLocked(const char* text) const;
     bool ChannelGone() const;
     void SetChannelGoneError();
@@ -147,4 +179,7 @@ class KorvaComPort {
     int m_DataBits = 8;
     char m_Terminator = 13;
     std::atomic<int> m_ErrorCode{0};
+    std::atomic<int> m_InterruptRequests{0};
+    std::atomic<bool> m_bNeedResync{false};  // the last reply wait did not end cleanly
+    std::atomic<bool> m_bLineCut{false};     // the last line was not written whole
 };

@@ -361,7 +361,11 @@ void SerialPort::MonitorLoop() {
         }
         if (fds[2].revents != 0 && !WritePending()) break;
     }
-    m_bMonitorAlive = false;
+    {
+        std::lock_guard<std::mutex> handOver(m_WriteHandOver);
+        m_bMonitorAlive = false;
+    }
+    m_WriteHandled.notify_all();
 }
 
 SerialPort::Drain SerialPort::DrainInput() {
@@ -392,17 +396,18 @@ SerialPort::Drain SerialPort::DrainInput() {
     return Drain::kMore;
 }
 
-void SerialPort::QueueWrite(const void* data, unsigned length) {
+std::uint64_t SerialPort::QueueWrite(const void* data, unsigned length) {
     if (m_hPort < 0) {
         korva::Trace("SerialPort: write of %u bytes to a closed port\n", length);
         korva::ShowUserMessage("error strange", kCaption);
-        return;
+        return 0;
     }
-    if (length == 0) return;
+    if (length == 0) return 0;
     if (data == nullptr) {
         korva::Trace("SerialPort: write of %u bytes without data refused\n", length);
-        return;
+        return 0;
     }
+    std::uint64_t ticket;
     {
         // Bytes queued before the monitor thread got to them are kept and go
         // out first; a block longer than the buffer grows it (see README).
@@ -410,17 +415,35 @@ void SerialPort::QueueWrite(const void* data, unsigned length) {
         if (m_WriteBuffer.size() < m_WriteSize + length) m_WriteBuffer.resize(m_WriteSize + length);
         std::memcpy(m_WriteBuffer.data() + m_WriteSize, data, length);
         m_WriteSize += length;
+        ticket = ++m_QueuedSeq;
     }
     SignalEvent(m_hWriteEvent);
+    return ticket;
+}
+
+SerialPort::WriteOutcome SerialPort::WaitWritten(std::uint64_t ticket) {
+    std::unique_lock<std::mutex> handOver(m_WriteHandOver);
+    for (;;) {
+        if (m_DoneSeq >= ticket)
+            return (ticket >= m_FailedFrom && ticket <= m_FailedTo) ? WriteOutcome::kIncomplete
+                                                                    : WriteOutcome::kWritten;
+        if (!m_bMonitorAlive || m_bHungUp) return WriteOutcome::kGone;
+        // The monitor signals every handled write and its own end; the bound
+        // only guards against a missed signal.
+        m_WriteHandled.wait_for(handOver, std::chrono::milliseconds(100));
+    }
 }
 
 bool SerialPort::WritePending() {
     ResetEvent(m_hWriteEvent);
     std::vector<std::uint8_t> out;
+    std::uint64_t batchFrom, batchTo;
     {
         std::lock_guard<std::mutex> handOver(m_WriteHandOver);
         out.assign(m_WriteBuffer.begin(), m_WriteBuffer.begin() + m_WriteSize);
         m_WriteSize = 0;
+        batchFrom = m_GrabbedSeq + 1;
+        batchTo = m_GrabbedSeq = m_QueuedSeq;
     }
     if (out.empty()) return true;
 
@@ -483,6 +506,15 @@ bool SerialPort::WritePending() {
         // What could not go out in time is given up, not sent later.
         if (stalled) Purge(m_hPort, TCOFLUSH, m_PortNr);
     }
+    {
+        std::lock_guard<std::mutex> handOver(m_WriteHandOver);
+        m_DoneSeq = batchTo;
+        if (sent < out.size()) {
+            m_FailedFrom = batchFrom;
+            m_FailedTo = batchTo;
+        }
+    }
+    m_WriteHandled.notify_all();
     if (gone)
         ReportHangUp("write failed", err);
     else if (stalled)

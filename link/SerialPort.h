@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,8 +29,14 @@ class SerialPort {
                      unsigned stopBits, unsigned long eventMask, unsigned bufferSize);
     bool StartMonitor();
     // Queues bytes for the monitor thread, behind any not yet written; returns
-    // at once. A block longer than the buffer grows it.
-    void QueueWrite(const void* data, unsigned length);
+    // at once. A block longer than the buffer grows it. The result is a ticket
+    // for WaitWritten (0: nothing was queued).
+    std::uint64_t QueueWrite(const void* data, unsigned length);
+    // Linux addition: waits until the monitor has handled the write with this
+    // ticket. kIncomplete: it could not go out whole (the port accepted nothing
+    // for the write time-out; the rest was flushed). kGone: the monitor ended.
+    enum class WriteOutcome { kWritten, kIncomplete, kGone };
+    WriteOutcome WaitWritten(std::uint64_t ticket);
     bool CloseChannel();
 
     short GetDtrControl() const { return m_DtrControl; }
@@ -77,7 +84,13 @@ class SerialPort {
     int m_hWriteEvent = -1;
     unsigned m_PortNr = 0;
     std::vector<std::uint8_t> m_WriteBuffer;
-    std::mutex m_WriteHandOver;  // guards m_WriteBuffer/m_WriteSize between caller and monitor
+    std::mutex m_WriteHandOver;  // guards m_WriteBuffer/m_WriteSize and the tickets below
+    std::condition_variable m_WriteHandled;
+    std::uint64_t m_QueuedSeq = 0;   // tickets handed out
+    std::uint64_t m_GrabbedSeq = 0;  // tickets taken by the monitor
+    std::uint64_t m_DoneSeq = 0;     // tickets whose write has ended
+    std::uint64_t m_FailedFrom = 0;  // the last write that did not go out whole
+    std::uint64_t m_FailedTo = 0;
     unsigned long m_EventMask = 0;
     unsigned m_WriteBufferSize = 0;
     struct termios m_DCB {};

@@ -1,5 +1,7 @@
 #include "KT300Protocol.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -26,6 +28,10 @@ constexpr int kMultiHomeLimitMs = 10000000;
 constexpr int kNoWaitCaptureMs = 100;
 constexpr std::size_t kMaxPlanName = 8;
 constexpr int kRepeatsForStop = 5;  // a reading repeated more often than this means stopped
+// How long a stop waits for a running exchange to give up the busy flag. The
+// reply wait ends at once when a stop asks; only a line still being written
+// (the write stall limit of the link, 1000 ms) can hold it longer.
+constexpr int kStopTakeOverMs = 3000;
 
 const char kCR = 13;
 
@@ -81,6 +87,78 @@ std::string FirstWord(const std::string& text) {
     std::string word;
     KorvaSplit(' ', text).GetAt(0, word);
     return word;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Whether a value text is one number in C notation (blanks around allowed),
+// independent of the process locale. "nan" and "inf" count as numbers.
+bool IsNumberText(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    double value;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+// "E00".."E07" at the start of a line.
+int ErrorDigit(std::string_view line) {
+    if (line.size() >= 3 && line[0] == 'E' && line[1] == '0' && line[2] >= '0' && line[2] <= '7')
+        return line[2] - '0';
+    return -1;
+}
+
+bool IsStopLine(std::string_view line) {
+    return line.size() == 6 && KT300Protocol::AxisIndex(std::string(line.substr(0, 1))) >= 0 &&
+           line.substr(1) == " STOP";
+}
+
+// "OK" as a line of its own, or as the first word of a line.
+bool IsOkLine(std::string_view line) {
+    return line == "OK" || line.starts_with("OK ");
+}
+
+bool AllFinite(std::initializer_list<float> values) {
+    for (float v : values)
+        if (!std::isfinite(v)) {
+            korva::Trace("KT300Protocol: a number argument is not finite, not sent\n");
+            return false;
+        }
+    return true;
+}
+
+using Shape = KT300Protocol::ReplyShape;
+using ReplyKind = KT300Protocol::ReplyKind;
+const Shape kAckShape{ReplyKind::kAck, {}, 0};
+const Shape kMotionShape{ReplyKind::kMotion, {}, 0};
+
+// The reply shape of a query line "<word>? <axis>" or "<word>?".
+Shape QueryShape(const std::string& line) {
+    Shape shape{ReplyKind::kQuery, {}, 0};
+    const std::size_t space = line.find(' ');
+    shape.word = line.substr(0, std::min(space, line.find('?')));
+    if (space != std::string::npos && space + 1 < line.size()) shape.axis = line[space + 1];
+    return shape;
+}
+
+// The first line of a framed reply whose first word is the query's word.
+bool FindValueLine(const std::string& reply, const Shape& shape, std::string* line) {
+    KorvaSplit lines(kCR, reply);
+    std::string candidate;
+    for (int i = 0; lines.GetAt(i, candidate); ++i) {
+        if (EqualNoCase(FirstWord(candidate), shape.word)) {
+            *line = candidate;
+            return true;
+        }
+    }
+    return false;
 }
 
 // A letter code travels as one letter; the query reply is compared whole.
@@ -302,36 +380,140 @@ std::string KT300Protocol::GetReply() const {
     return m_Reply;
 }
 
-bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::string* reply) {
+const char* KT300Protocol::ProtocolErrorText(long code) {
+    switch (code) {
+        case kErrLinkClosed:
+            return "Link not open";
+        case kErrBusy:
+            return "Another exchange is in progress";
+        case kErrSendNoWait:
+            return "Send without waiting failed";
+        case kErrPortInput:
+            return "Port input reply holds no readable value";
+        case kErrBadReply:
+            return "Reply holds no valid value for the query";
+        case kErrInterrupted:
+            return "Interrupted by a stop";
+        default:
+            break;
+    }
+    if (code >= kErrController && code <= kErrController + 7) return "Controller error reply";
+    return "";
+}
+
+KT300Protocol::FramedReply KT300Protocol::FrameReply(std::string_view received,
+                                                     const ReplyShape& shape) {
+    FramedReply out;
+    while (!received.empty()) {
+        const std::size_t cr = received.find(kCR);
+        if (cr == std::string_view::npos) break;  // a line still arriving
+        std::string_view line = received.substr(0, cr);
+        received.remove_prefix(cr + 1);
+        while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
+        while (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (IsOkLine(line)) {
+            out.text += "OK";
+            out.text += kCR;
+            out.complete = true;
+            return out;
+        }
+        bool allowed = shape.kind == ReplyKind::kFree || ErrorDigit(line) >= 0 || IsStopLine(line);
+        if (!allowed && shape.kind == ReplyKind::kMotion) allowed = line == "READY";
+        if (!allowed && shape.kind == ReplyKind::kQuery) {
+            const std::size_t space = line.find(' ');
+            const std::string_view word = line.substr(0, space);
+            allowed = EqualNoCase(word, shape.word);
+            if (allowed && shape.axis != 0) {
+                std::string_view rest =
+                    space == std::string_view::npos ? std::string_view() : line.substr(space);
+                while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+                allowed = rest.size() >= 2 && rest[0] == shape.axis && rest[1] == ',';
+            }
+        }
+        if (!allowed) {
+            ++out.discarded;
+            continue;
+        }
+        out.text += line;
+        out.text += kCR;
+    }
+    // An error reply may still lack its CR when the limit runs out.
+    if (ErrorDigit(received) >= 0) out.text += received;
+    return out;
+}
+
+bool KT300Protocol::TakeBusy(Priority priority) {
+    bool idle = false;
+    if (priority == Priority::kNormal) {
+        // A stop that waits for the flag goes first.
+        if (m_StopsWaiting.load() > 0) return false;
+        return m_bBusy.compare_exchange_strong(idle, true);
+    }
+    // A stop ends a waiting exchange and takes the flag as soon as it is free.
+    ++m_StopsWaiting;
+    RequestWaitInterrupt();
+    bool taken;
+    {
+        std::unique_lock<std::mutex> lock(m_BusyLock);
+        taken = m_BusyReleased.wait_for(lock, std::chrono::milliseconds(kStopTakeOverMs), [&] {
+            bool free = false;
+            return m_bBusy.compare_exchange_strong(free, true);
+        });
+    }
+    ReleaseWaitInterrupt();
+    --m_StopsWaiting;
+    return taken;
+}
+
+void KT300Protocol::ReleaseBusy() {
+    {
+        std::lock_guard<std::mutex> guard(m_BusyLock);
+        m_bBusy = false;
+    }
+    m_BusyReleased.notify_all();
+}
+
+bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::string* reply,
+                             const ReplyShape& shape, Priority priority) {
     m_LastError = 0;
     // Test and set in one step: two threads must never both pass.
-    bool idle = false;
-    if (!m_bBusy.compare_exchange_strong(idle, true)) {
+    if (!TakeBusy(priority)) {
         m_LastError = kErrBusy;
         return false;
     }
     if (!IsLinkOpen()) {
-        m_bBusy = false;
+        ReleaseBusy();
         m_LastError = kErrLinkClosed;
         return false;
     }
     SetReply(std::string());
-    bool ok = SendWaitResponse(command, timeLimitMs);
-    m_LastError = GetLinkErrorCode();
+    // A stop goes out at once: it neither waits for a quiet line nor is
+    // refused because another stop is on its way (that one ends this wait).
+    bool ok = SendWaitReply(
+        command, timeLimitMs,
+        [&shape](std::string_view received) { return FrameReply(received, shape).complete; },
+        priority == Priority::kNormal);
+    const int linkCode = GetLinkErrorCode();
+    m_LastError = linkCode == kErrWaitInterrupted ? kErrInterrupted : linkCode;
     std::string text;
     GetReceivedText(text);
     SetReply(text);
-    if (reply) *reply = text;
+    const FramedReply framed = FrameReply(text, shape);
+    if (framed.discarded > 0) {
+        m_DiscardedLines += framed.discarded;
+        korva::Trace("KT300Protocol: %d reply line(s) left over from an earlier reply discarded\n",
+                     framed.discarded);
+    }
+    if (reply) *reply = framed.text;
     if (!ok) {
-        m_bBusy = false;
-        // The link stops at "OK", so the CR that ends the previous reply can
-        // land at the start of this one; it is not part of the error code.
-        std::string_view head(text);
-        while (!head.empty() && (head.front() == '\r' || head.front() == '\n'))
-            head.remove_prefix(1);
-        if (head.size() >= 3 && head[0] == 'E' && head[1] == '0' && head[2] >= '0' &&
-            head[2] <= '7')
-            m_LastError = kErrController + (head[2] - '0');
+        ReleaseBusy();
+        if (m_LastError != kErrInterrupted) {
+            KorvaSplit lines(kCR, framed.text);
+            std::string first;
+            if (lines.GetAt(0, first) && ErrorDigit(first) >= 0)
+                m_LastError = kErrController + ErrorDigit(first);
+        }
         return false;
     }
     // A serial port that echoes or belongs to another device answers the
@@ -339,11 +521,15 @@ bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::s
     if (!GetUSBMode() && command.find("Hello") != std::string::npos &&
         (text.find('L') != std::string::npos || text.find("POSITION") != std::string::npos)) {
         m_LastError = kErrController;
-        m_bBusy = false;
+        ReleaseBusy();
         return false;
     }
-    m_bBusy = false;
+    ReleaseBusy();
     return true;
+}
+
+bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::string* reply) {
+    return Exchange(command, timeLimitMs, reply, ReplyShape());
 }
 
 bool KT300Protocol::SendCommand(const std::string& command, int timeLimitMs) {
@@ -376,8 +562,10 @@ bool KT300Protocol::SendCommandNoWait(const std::string& command) {
 }
 
 bool KT300Protocol::SendMotion(const std::string& command, std::string* reply) {
-    if (m_bSyncMode) return Exchange(command, kMotionLimitMs, reply);
-    return SendNoWaitCapture(command, reply);
+    if (m_bSyncMode) return Exchange(command, kMotionLimitMs, reply, kMotionShape);
+    if (!SendNoWaitCapture(command, reply)) return false;
+    m_LastError = 0;  // a move that went out is a success like any other
+    return true;
 }
 
 bool KT300Protocol::SetSyncMode(bool mode) {
@@ -428,25 +616,42 @@ bool KT300Protocol::SetIntParam(ParamId id, int axis, int value) {
         line = korva::FormatLine(row.setFormat, AxisLetter(axis), row.toLetter(value));
     else
         line = korva::FormatLine(row.setFormat, AxisLetter(axis), value);
-    return Exchange(line, kDefaultLimitMs, nullptr);
+    return Exchange(line, kDefaultLimitMs, nullptr, kAckShape);
 }
 
 bool KT300Protocol::SetFloatParam(ParamId id, int axis, float value) {
     const AxisParamRow& row = Row(static_cast<int>(id));
-    if (!SetChecksPass(row, axis, 0)) return false;
+    if (!SetChecksPass(row, axis, 0) || !AllFinite({value})) return false;
     std::string line =
         korva::FormatLine(row.setFormat, AxisLetter(axis), static_cast<double>(value));
-    return Exchange(line, kDefaultLimitMs, nullptr);
+    return Exchange(line, kDefaultLimitMs, nullptr, kAckShape);
+}
+
+// The exchange of a query and its value line. A reply without a value line
+// (lost, or only lines of other replies) fails with kErrBadReply.
+bool KT300Protocol::QueryExchange(const std::string& command, const ReplyShape& shape,
+                                  std::string* valueLine) {
+    std::string reply;
+    if (!Exchange(command, kDefaultLimitMs, &reply, shape)) return false;
+    if (!FindValueLine(reply, shape, valueLine)) {
+        korva::Trace("KT300Protocol: reply to \"%s\" holds no value line\n", command.c_str());
+        m_LastError = kErrBadReply;
+        return false;
+    }
+    return true;
 }
 
 bool KT300Protocol::GetIntParam(ParamId id, int axis, int* value) {
     const AxisParamRow& row = Row(static_cast<int>(id));
     if (!value) return false;
     *value = -1;
-    std::string reply, field;
-    if (!Exchange(korva::FormatLine(row.queryFormat, AxisLetter(axis)), kDefaultLimitMs, &reply))
+    const std::string command = korva::FormatLine(row.queryFormat, AxisLetter(axis));
+    std::string line, field;
+    if (!QueryExchange(command, QueryShape(command), &line)) return false;
+    if (!ExtractValue(line, &field) || (row.kind != Kind::Letter && !IsNumberText(field))) {
+        m_LastError = kErrBadReply;
         return false;
-    if (!ExtractValue(reply, &field)) return false;
+    }
     if (row.kind == Kind::Letter) {
         for (const LetterCode& code : row.codes) {
             if (field == code.text) {
@@ -464,10 +669,13 @@ bool KT300Protocol::GetFloatParam(ParamId id, int axis, float* value) {
     const AxisParamRow& row = Row(static_cast<int>(id));
     if (!value) return false;
     *value = -1.0f;
-    std::string reply, field;
-    if (!Exchange(korva::FormatLine(row.queryFormat, AxisLetter(axis)), kDefaultLimitMs, &reply))
+    const std::string command = korva::FormatLine(row.queryFormat, AxisLetter(axis));
+    std::string line, field;
+    if (!QueryExchange(command, QueryShape(command), &line)) return false;
+    if (!ExtractValue(line, &field) || !IsNumberText(field)) {
+        m_LastError = kErrBadReply;
         return false;
-    if (!ExtractValue(reply, &field)) return false;
+    }
     if (row.kind == Kind::IntAsFloat)
         *value = static_cast<float>(korva::AtoI(field));
     else
@@ -533,24 +741,29 @@ bool KT300Protocol::SetEncoderStyle(int axis, const std::string& value) {
         return false;
     }
     return Exchange(korva::FormatLine(row.setFormat, AxisLetter(axis), value.c_str()),
-                    kDefaultLimitMs, nullptr);
+                    kDefaultLimitMs, nullptr, kAckShape);
 }
 
 bool KT300Protocol::GetEncoderStyle(int axis, std::string* value) {
     const AxisParamRow& row = Row(static_cast<int>(ParamId::EncoderStyle));
     if (!value) return false;
+    const std::string command = korva::FormatLine(row.queryFormat, AxisLetter(axis));
     std::string reply, field;
-    if (!Exchange(korva::FormatLine(row.queryFormat, AxisLetter(axis)), kDefaultLimitMs, &reply))
-        return false;
-    switch (ExtractPiece(reply, 1, &field)) {
+    if (!Exchange(command, kDefaultLimitMs, &reply, QueryShape(command))) return false;
+    std::string line;
+    const bool found = FindValueLine(reply, QueryShape(command), &line);
+    switch (found ? ExtractPiece(line, 1, &field) : Extract::NoLine) {
         case Extract::Ok:
             break;
         case Extract::NoLine:
-            SetLinkErrorCode(kLinkErrNoLine);
+            // No value line: reported as the missing field it always was.
+            SetLinkErrorCode(found ? kLinkErrNoLine : kLinkErrNoField);
+            m_LastError = kErrBadReply;
             return false;
         case Extract::NoWord:
         case Extract::NoField:
             SetLinkErrorCode(kLinkErrNoField);
+            m_LastError = kErrBadReply;
             return false;
     }
     *value = field;
@@ -571,7 +784,8 @@ bool KT300Protocol::ReadyCheck(int axis, const std::string& reply) {
 bool KT300Protocol::GoOrigin(int axis) {
     if (!IsAxis(axis)) return false;
     std::string reply;
-    if (!Exchange(korva::FormatLine("GoOrigion %c", AxisLetter(axis)), kDefaultLimitMs, &reply))
+    if (!Exchange(korva::FormatLine("GoOrigion %c", AxisLetter(axis)), kDefaultLimitMs, &reply,
+                  kMotionShape))
         return false;
     return ReadyCheck(axis, reply);
 }
@@ -596,6 +810,7 @@ bool KT300Protocol::GoPosition(int axis, int workstate, int state, int dir, floa
     if (!IsAxis(axis)) return false;
     for (int option : {workstate, state, dir})
         if (option < 0 || option > 1) return false;
+    if (!AllFinite({x})) return false;
     std::string reply;
     std::string line = korva::FormatLine(
         "GoPosition %c,%c,%c,%c,%f", AxisLetter(axis), OptionLetter(workstate, 'O', 'C'),
@@ -610,7 +825,7 @@ bool KT300Protocol::GoPosition(int axis, int workstate, int state, int dir, floa
 }
 
 bool KT300Protocol::GoLine2(int axis1, float p1, int axis2, float p2) {
-    if (!IsAxis(axis1) || !IsAxis(axis2) || axis1 == axis2) return false;
+    if (!IsAxis(axis1) || !IsAxis(axis2) || axis1 == axis2 || !AllFinite({p1, p2})) return false;
     return SendMotion(
         korva::FormatLine("GoInterpolationline2 %c,%f,%c,%f", AxisLetter(axis1),
                           static_cast<double>(p1), AxisLetter(axis2), static_cast<double>(p2)),
@@ -620,6 +835,7 @@ bool KT300Protocol::GoLine2(int axis1, float p1, int axis2, float p2) {
 bool KT300Protocol::GoLine3(int axis1, float p1, int axis2, float p2, int axis3, float p3) {
     if (!IsAxis(axis1) || !IsAxis(axis2) || !IsAxis(axis3)) return false;
     if (axis1 == axis2 || axis1 == axis3 || axis2 == axis3) return false;
+    if (!AllFinite({p1, p2, p3})) return false;
     return SendMotion(
         korva::FormatLine("GoInterpolationline3 %c,%f,%c,%f,%c,%f", AxisLetter(axis1),
                           static_cast<double>(p1), AxisLetter(axis2), static_cast<double>(p2),
@@ -630,6 +846,7 @@ bool KT300Protocol::GoLine3(int axis1, float p1, int axis2, float p2, int axis3,
 bool KT300Protocol::GoArc(int axis1, int axis2, float target_posx, float target_posy,
                           float cen_posx, float cen_posy, int arc_dir) {
     if (!IsAxis(axis1) || !IsAxis(axis2) || axis1 == axis2) return false;
+    if (!AllFinite({target_posx, target_posy, cen_posx, cen_posy})) return false;
     return SendMotion(
         korva::FormatLine("GoInterpolationArc %c,%c,%f,%f,%f,%f,%c", AxisLetter(axis1),
                           AxisLetter(axis2), static_cast<double>(target_posx),
@@ -648,13 +865,14 @@ bool KT300Protocol::GoMultiAxisHome(const std::string& xYN, const std::string& y
     }
     return Exchange(korva::FormatLine("GonAxisHome %s,%s,%s,%s", xYN.c_str(), yYN.c_str(),
                                       zYN.c_str(), tYN.c_str()),
-                    kMultiHomeLimitMs, nullptr);
+                    kMultiHomeLimitMs, nullptr, kMotionShape);
 }
 
 bool KT300Protocol::Stop(int axis) {
     if (!IsAxis(axis)) return false;
     std::string reply, first;
-    if (!Exchange(korva::FormatLine("Stop %c", AxisLetter(axis)), kStopLimitMs, &reply))
+    if (!Exchange(korva::FormatLine("Stop %c", AxisLetter(axis)), kStopLimitMs, &reply,
+                  kMotionShape, Priority::kStop))
         return false;
     if (!KorvaSplit(kCR, reply).GetAt(0, first)) return false;
     m_StopFlag[static_cast<std::size_t>(axis)] = 1;
@@ -664,7 +882,8 @@ bool KT300Protocol::Stop(int axis) {
 bool KT300Protocol::StopSlow(int axis) {
     if (!IsAxis(axis)) return false;
     std::string reply, first;
-    if (!Exchange(korva::FormatLine("StopSlow %c", AxisLetter(axis)), kStopLimitMs, &reply))
+    if (!Exchange(korva::FormatLine("StopSlow %c", AxisLetter(axis)), kStopLimitMs, &reply,
+                  kMotionShape, Priority::kStop))
         return false;
     if (!KorvaSplit(kCR, reply).GetAt(0, first)) return false;
     m_StopFlag[static_cast<std::size_t>(axis)] = 1;
@@ -672,15 +891,16 @@ bool KT300Protocol::StopSlow(int axis) {
 }
 
 bool KT300Protocol::StopAll() {
-    return Exchange("STOPALL", kStopLimitMs, nullptr);
+    return Exchange("STOPALL", kStopLimitMs, nullptr, kMotionShape, Priority::kStop);
 }
 
 bool KT300Protocol::GetPosition(int axis, double* position) {
     if (!position) return false;
     *position = 0.0;
+    const std::string command = korva::FormatLine("Position? %c", AxisLetter(axis));
+    const Shape shape = QueryShape(command);
     std::string reply;
-    if (!Exchange(korva::FormatLine("Position? %c", AxisLetter(axis)), kDefaultLimitMs, &reply))
-        return false;
+    if (!Exchange(command, kDefaultLimitMs, &reply, shape)) return false;
 
     // A line that starts with an axis letter reports that axis stopped.
     KorvaSplit lines(kCR, reply);
@@ -690,10 +910,16 @@ bool KT300Protocol::GetPosition(int axis, double* position) {
     if (!lines.GetAt(0, first)) return false;
     MarkStopped(FirstWord(first));
 
-    std::string word, valueText, axisText;
-    if (!KorvaSplit(' ', first).GetAt(1, word)) return false;
+    std::string valueLine, word, valueText, axisText;
+    if (!FindValueLine(reply, shape, &valueLine) || !KorvaSplit(' ', valueLine).GetAt(1, word)) {
+        m_LastError = kErrBadReply;
+        return false;
+    }
     KorvaSplit fields(',', word);
-    if (!fields.GetAt(1, valueText)) return false;
+    if (!fields.GetAt(1, valueText) || !IsNumberText(valueText)) {
+        m_LastError = kErrBadReply;
+        return false;
+    }
     fields.GetAt(0, axisText);
     *position = korva::AtoF(valueText);
 
@@ -722,10 +948,13 @@ void KT300Protocol::ResetPositionTracking() {
 bool KT300Protocol::GetEncoderValue(int axis, long* value) {
     if (!value) return false;
     *value = -1;
-    std::string reply, field;
-    if (!Exchange(korva::FormatLine("EncodeValue? %c", AxisLetter(axis)), kDefaultLimitMs, &reply))
+    const std::string command = korva::FormatLine("EncodeValue? %c", AxisLetter(axis));
+    std::string line, field;
+    if (!QueryExchange(command, QueryShape(command), &line)) return false;
+    if (!ExtractValue(line, &field) || !IsNumberText(field)) {
+        m_LastError = kErrBadReply;
         return false;
-    if (!ExtractValue(reply, &field)) return false;
+    }
     // Converting an out-of-range double is undefined: clamp to the 32-bit
     // range the automation layer carries, and take NaN as 0.
     double v = std::trunc(korva::AtoF(field));
@@ -742,15 +971,18 @@ bool KT300Protocol::GetEncoderValue(int axis, long* value) {
 bool KT300Protocol::SetPortOutput(short value) {
     if (value < 0 || value > 256) return false;
     return Exchange(korva::FormatLine("PORTOUTPUT %d", static_cast<int>(value)), kDefaultLimitMs,
-                    nullptr);
+                    nullptr, kAckShape);
 }
 
 bool KT300Protocol::GetPortInput(short* value) {
     if (!value) return false;
-    std::string reply, word;
-    if (!Exchange("PORTINPUT?", kDefaultLimitMs, &reply)) return false;
+    std::string reply, line, word;
+    const Shape shape = QueryShape("PORTINPUT?");
+    if (!Exchange("PORTINPUT?", kDefaultLimitMs, &reply, shape)) return false;
     m_LastError = kErrPortInput;
-    if (ExtractPiece(reply, -1, &word) != Extract::Ok) return false;
+    if (!FindValueLine(reply, shape, &line) || ExtractPiece(line, -1, &word) != Extract::Ok ||
+        !IsNumberText(word))
+        return false;
     *value = static_cast<short>(korva::AtoI(word));
     m_LastError = 0;
     return true;
@@ -769,11 +1001,12 @@ bool KT300Protocol::SavePlan(const std::string& name) {
         SetLinkErrorCode(kLinkErrPlanName);
         return false;
     }
-    return Exchange(korva::FormatLine("SAVE %s", name.c_str()), kDefaultLimitMs, nullptr);
+    return Exchange(korva::FormatLine("SAVE %s", name.c_str()), kDefaultLimitMs, nullptr,
+                    kAckShape);
 }
 
 bool KT300Protocol::OverSave() {
-    return Exchange("OVER", kDefaultLimitMs, nullptr);
+    return Exchange("OVER", kDefaultLimitMs, nullptr, kAckShape);
 }
 
 bool KT300Protocol::StartPlan(const std::string& name) {
@@ -785,11 +1018,11 @@ bool KT300Protocol::StartPlan(const std::string& name) {
 }
 
 bool KT300Protocol::EndRun() {
-    return Exchange("END", kDefaultLimitMs, nullptr);
+    return Exchange("END", kDefaultLimitMs, nullptr, kAckShape);
 }
 
 bool KT300Protocol::BreakRun() {
-    return Exchange("BREAK", kDefaultLimitMs, nullptr);
+    return Exchange("BREAK", kDefaultLimitMs, nullptr, kAckShape);
 }
 
 bool KT300Protocol::GetPlan() {
@@ -801,7 +1034,8 @@ bool KT300Protocol::DeletePlan(const std::string& name) {
         SetLinkErrorCode(kLinkErrPlanName);
         return false;
     }
-    return Exchange(korva::FormatLine("DEL %s", name.c_str()), kDeletePlanLimitMs, nullptr);
+    return Exchange(korva::FormatLine("DEL %s", name.c_str()), kDeletePlanLimitMs, nullptr,
+                    kAckShape);
 }
 
 bool KT300Protocol::SendPlanStatement(PlanId id, short value) {
@@ -820,7 +1054,7 @@ bool KT300Protocol::SendPlanStatement(PlanId id, short value) {
             if (value < 1 || value > 8) return false;
             break;
     }
-    return Exchange(korva::FormatLine(row.format, sent), kPlanStatementLimitMs, nullptr);
+    return Exchange(korva::FormatLine(row.format, sent), kPlanStatementLimitMs, nullptr, kAckShape);
 }
 
 bool KT300Protocol::PlanDelay(short value) {
@@ -866,28 +1100,34 @@ bool KT300Protocol::SelectDevice(short number) {
 
 bool KT300Protocol::GetSelectId(short* number) {
     if (!number) return false;
-    std::string reply, word;
-    if (!Exchange("ID?", kDefaultLimitMs, &reply)) return false;
-    if (ExtractPiece(reply, -1, &word) != Extract::Ok) return false;
+    std::string line, word;
+    if (!QueryExchange("ID?", QueryShape("ID?"), &line)) return false;
+    if (ExtractPiece(line, -1, &word) != Extract::Ok || !IsNumberText(word)) {
+        m_LastError = kErrBadReply;
+        return false;
+    }
     *number = static_cast<short>(korva::AtoI(word));
     return true;
 }
 
 bool KT300Protocol::EndSelect() {
-    return Exchange("end", kStopLimitMs, nullptr);
+    return Exchange("end", kStopLimitMs, nullptr, kAckShape);
 }
 
 // ---------------------------------------------------------------- system
 
 short KT300Protocol::GetModel() {
-    std::string reply, name;
-    if (!Exchange("SystemInfo?", kDefaultLimitMs, &reply)) return 0;
-    if (ExtractPiece(reply, 0, &name) != Extract::Ok) return 0;
+    std::string line, name;
+    if (!QueryExchange("SystemInfo?", QueryShape("SystemInfo?"), &line)) return 0;
+    if (ExtractPiece(line, 0, &name) != Extract::Ok) {
+        m_LastError = kErrBadReply;
+        return 0;
+    }
     if (name == "KT3007Q") return 1;
     if (name == "KT300RSX") return 2;
     return 0;
 }
 
 bool KT300Protocol::LoadDefault() {
-    return Exchange("Loaddefault", kDefaultLimitMs, nullptr);
+    return Exchange("Loaddefault", kDefaultLimitMs, nullptr, kAckShape);
 }

@@ -4,8 +4,10 @@
 // controller's error replies and parses query replies.
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "KorvaComPort.h"
 
@@ -17,7 +19,9 @@ class KT300Protocol : public KorvaComPort {
         kErrBusy = 20005,
         kErrSendNoWait = 20008,
         kErrPortInput = 20010,
-        kErrController = 20040,  // + the digit of "E00".."E07"
+        kErrBadReply = 20011,     // a query's reply holds no well-formed value line
+        kErrInterrupted = 20012,  // the wait for the reply was ended by a stop
+        kErrController = 20040,   // + the digit of "E00".."E07"
     };
     // Codes the protocol stores in the link's error code.
     enum : int {
@@ -38,6 +42,12 @@ class KT300Protocol : public KorvaComPort {
     bool SendQuickCommand(const std::string& command);
     bool SendCommandNoWait(const std::string& command);
     long GetErrorCode() const { return m_LastError.load(); }
+    // Linux addition: one line of text for a protocol code ("" for others).
+    static const char* ProtocolErrorText(long code);
+    // Linux addition: reply lines discarded as left over from earlier replies.
+    long GetDiscardedLines() const { return m_DiscardedLines.load(); }
+    // Linux addition: a successful call that needs no exchange reports 0.
+    void ClearErrorCode() { m_LastError = 0; }
     bool GetSyncMode() const { return m_bSyncMode.load(); }
     bool SetSyncMode(bool mode);
     bool GetStopFlag(int axis) const;
@@ -160,13 +170,42 @@ class KT300Protocol : public KorvaComPort {
     std::atomic<bool> m_bSyncMode{false};
     std::atomic<short> m_SelectNumber{0};
 
+  public:
+    // What a command's reply may hold before its "OK" line: kFree anything;
+    // kAck error lines ("E0n") and stop reports ("<axis> STOP"); kMotion also
+    // "READY"; kQuery also its value line ("<word> <axis>,<value>", or
+    // "<word> <value>" when axis is NUL). Any other line is left over from an
+    // earlier reply and is discarded.
+    enum class ReplyKind { kFree, kAck, kMotion, kQuery };
+    struct ReplyShape {
+        ReplyKind kind = ReplyKind::kFree;
+        std::string word;  // kQuery: the value line's first word
+        char axis = 0;     // kQuery: the axis the value line must name (NUL: none)
+    };
+    // The reply to one command as far as received: complete once an "OK" line
+    // (ended by CR) follows only lines the shape allows.
+    struct FramedReply {
+        bool complete = false;
+        std::string text;  // the allowed lines, each ended by CR, then "OK\r"
+        int discarded = 0;
+    };
+    static FramedReply FrameReply(std::string_view received, const ReplyShape& shape);
+
   private:
     enum class ParamId : int;  // rows of the axis parameter table
     enum class PlanId : int;   // rows of the plan statement table
 
-    // The exchange; *reply (when given) receives this exchange's own reply, so
-    // a parser never reads a reply that another thread stored meanwhile.
+    // The exchange; *reply (when given) receives this exchange's own reply
+    // (its allowed lines), so a parser never reads a reply that another
+    // thread stored meanwhile. Stops take the busy flag from a waiting
+    // exchange (see TakeBusy).
+    enum class Priority { kNormal, kStop };
+    bool Exchange(const std::string& command, int timeLimitMs, std::string* reply,
+                  const ReplyShape& shape, Priority priority = Priority::kNormal);
     bool Exchange(const std::string& command, int timeLimitMs, std::string* reply);
+    bool TakeBusy(Priority priority);
+    void ReleaseBusy();
+    bool QueryExchange(const std::string& command, const ReplyShape& shape, std::string* valueLine);
     bool SendNoWaitCapture(const std::string& command, std::string* reply);
     // Motion commands: waited for "OK" in synchronous mode, else sent without waiting.
     bool SendMotion(const std::string& command, std::string* reply);
@@ -181,4 +220,8 @@ class KT300Protocol : public KorvaComPort {
     bool ReadyCheck(int axis, const std::string& reply);
 
     mutable std::mutex m_ReplyLock;
+    std::mutex m_BusyLock;  // with m_BusyReleased: a stop waits for the busy flag
+    std::condition_variable m_BusyReleased;
+    std::atomic<int> m_StopsWaiting{0};
+    std::atomic<long> m_DiscardedLines{0};
 };

@@ -6,10 +6,13 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "Motion.h"
 #include "NumText.h"
+#include "SimPlan.h"
+#include "SimText.h"
 #include "Trace.h"
 
 namespace korva::sim {
@@ -17,31 +20,10 @@ namespace korva::sim {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr int kAxes = 4;
-constexpr char kAxisLetters[] = "XYZT";
-constexpr std::size_t kMaxLine = 1024;       // longer lines are refused whole
-constexpr std::size_t kMaxPlans = 32;        // stored plans per controller
-constexpr std::size_t kMaxPlanLines = 2000;  // statements per plan
-constexpr std::size_t kMaxPlanName = 8;
+constexpr std::size_t kMaxLine = 1024;   // longer lines are refused whole
+constexpr std::size_t kMaxPlans = 32;    // stored plans per controller
 constexpr double kStatementTime = 1e-4;  // a plan statement takes 0.1 ms of controller time
 constexpr int kEventBudget = 100000;     // events handled per update, bounds its cost
-
-// Reply error codes, "E00".."E07".
-enum Err : int {
-    kOk = -1,
-    kErrUnknown = 0,  // unknown command word or unusable line
-    kErrAxis = 1,     // bad axis letter, or one axis named twice
-    kErrArg = 2,      // missing, extra or malformed argument, value out of range
-    kErrLimit = 3,    // target outside the enabled user limits
-    kErrBusy = 4,     // an axis of the motion is moving
-    kErrPlan = 5,     // plan name, plan memory or plan structure
-    kErrNoPlan = 6,   // plan not found, no plan run to interrupt
-    kErrNotNow = 7,   // refused while a plan runs or is being recorded
-};
-
-std::uint8_t Bit(int axis) {
-    return static_cast<std::uint8_t>(1u << axis);
-}
 
 // ---------------------------------------------------------------- parameters
 
@@ -137,249 +119,6 @@ const ParamSpec kParams[] = {
     {"SetStageStepsRev", nullptr, PKind::kFloat, &AxisParams::stepsRev, nullptr, nullptr, nullptr, 0, kBig, true},
 };
 // clang-format on
-
-// ---------------------------------------------------------------- text helpers
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view t) {
-    while (!t.empty() && IsSpace(t.front())) t.remove_prefix(1);
-    while (!t.empty() && IsSpace(t.back())) t.remove_suffix(1);
-    return t;
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// A complete decimal number: sign, digits with an optional point, exponent.
-bool ParseDouble(std::string_view t, double* out) {
-    std::size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        ++i;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-        std::size_t exp = 0;
-        while (i < t.size() && IsDigit(t[i])) ++i, ++exp;
-        if (exp == 0) return false;
-    }
-    if (i != t.size()) return false;
-    double v = AtoF(t);
-    if (!(std::fabs(v) <= 1e15)) return false;  // keeps every derived step count finite
-    *out = v;
-    return true;
-}
-
-bool ParseInt(std::string_view t, long long* out) {
-    std::size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    if (i == t.size() || t.size() - i > 12) return false;
-    for (std::size_t k = i; k < t.size(); ++k)
-        if (!IsDigit(t[k])) return false;
-    long long v = 0;
-    for (std::size_t k = i; k < t.size(); ++k) v = v * 10 + (t[k] - '0');
-    *out = t[0] == '-' ? -v : v;
-    return true;
-}
-
-int AxisOf(std::string_view t) {
-    if (t.size() != 1) return -1;
-    for (int a = 0; a < kAxes; ++a)
-        if (t[0] == kAxisLetters[a]) return a;
-    return -1;
-}
-
-// One letter of `allowed` (upper case), either case accepted; 0 when none.
-char LetterOf(std::string_view t, const char* allowed) {
-    if (t.size() != 1) return 0;
-    char c = t[0];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    for (const char* p = allowed; *p != '\0'; ++p)
-        if (*p == c) return c;
-    return 0;
-}
-
-bool PrintableText(std::string_view t) {
-    if (t.empty()) return false;
-    for (char c : t) {
-        auto u = static_cast<unsigned char>(c);
-        if (u <= ' ' || u == ',' || u == 0x7f) return false;
-    }
-    return true;
-}
-
-bool ValidPlanName(std::string_view t) {
-    if (t.empty() || t.size() > kMaxPlanName) return false;
-    for (char c : t) {
-        bool ok =
-            IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-';
-        if (!ok) return false;
-    }
-    return true;
-}
-
-std::string StopLines(std::uint8_t axes) {
-    std::string s;
-    for (int a = 0; a < kAxes; ++a) {
-        if (axes & Bit(a)) {
-            s.push_back(kAxisLetters[a]);
-            s += " STOP\r";
-        }
-    }
-    return s;
-}
-
-std::string ErrorReply(int err) {
-    return "E0" + std::to_string(err) + "\r";
-}
-
-// A command line taken apart: the word up to the first space, then the
-// comma-separated arguments, each trimmed.
-struct Cmd {
-    std::string word;
-    std::vector<std::string> args;
-};
-
-Cmd ParseCmd(std::string_view line) {
-    Cmd cmd;
-    line = Trim(line);
-    std::size_t sp = 0;
-    while (sp < line.size() && !IsSpace(line[sp])) ++sp;
-    cmd.word = std::string(line.substr(0, sp));
-    std::string_view rest = Trim(line.substr(sp));
-    if (rest.empty()) return cmd;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t comma = rest.find(',', start);
-        std::string_view piece = rest.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        cmd.args.emplace_back(Trim(piece));
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-    return cmd;
-}
-
-// Plan statement conditions: "until 5" (port equals 5), "until @3" (input 3
-// set), and the "_non" forms negate.
-struct Cond {
-    bool at = false;
-    bool non = false;
-    int value = 0;
-    bool Holds(std::uint16_t inputs) const {
-        bool x = at ? ((inputs >> (value - 1)) & 1u) != 0 : inputs == value;
-        return non ? !x : x;
-    }
-};
-
-bool ParseCond(const Cmd& cmd, bool non, Cond* out) {
-    if (cmd.args.size() != 1) return false;
-    std::string_view t = cmd.args[0];
-    Cond c;
-    c.non = non;
-    if (!t.empty() && t[0] == '@') {
-        c.at = true;
-        t = Trim(t.substr(1));
-    }
-    long long v = 0;
-    if (!ParseInt(t, &v)) return false;
-    if (c.at ? (v < 1 || v > 8) : (v < 0 || v > 255)) return false;
-    c.value = static_cast<int>(v);
-    *out = c;
-    return true;
-}
-
-bool ParseCount(const Cmd& cmd, int* out) {
-    long long v = 0;
-    if (cmd.args.size() != 1 || !ParseInt(cmd.args[0], &v) || v < 0 || v > 65535) return false;
-    *out = static_cast<int>(v);
-    return true;
-}
-
-bool KnownWord(const std::string& w) {
-    for (const ParamSpec& ps : kParams) {
-        std::string set = ps.word;
-        if (w == set || w == set + "?" || (ps.queryAlias != nullptr && w == ps.queryAlias))
-            return true;
-    }
-    static const char* const kWords[] = {"GoPosition",
-                                         "Go",
-                                         "GoHome",
-                                         "GoOrigion",
-                                         "GonAxisHome",
-                                         "GoInterpolationline2",
-                                         "GoInterpolationline3",
-                                         "GoInterpolationArc",
-                                         "Stop",
-                                         "StopSlow",
-                                         "STOPALL",
-                                         "PORTOUTPUT",
-                                         "PORTINPUT?",
-                                         "Position?",
-                                         "EncodeValue?",
-                                         "Loaddefault",
-                                         "SystemInfo?",
-                                         "Hello",
-                                         "ID?",
-                                         "select",
-                                         "end",
-                                         "SAVE",
-                                         "OVER",
-                                         "START",
-                                         "END",
-                                         "BREAK",
-                                         "PLAN?",
-                                         "DEL"};
-    for (const char* k : kWords)
-        if (w == k) return true;
-    return false;
-}
-
-enum class Stmt { kNone, kDelay, kUntil, kUntilNon, kLoop, kEndLoop, kIf, kIfNon, kEndIf };
-
-Stmt StatementOf(const std::string& word) {
-    if (word == "delay") return Stmt::kDelay;
-    if (word == "until") return Stmt::kUntil;
-    if (word == "until_non") return Stmt::kUntilNon;
-    if (word == "#loop") return Stmt::kLoop;
-    if (word == "#end_loop") return Stmt::kEndLoop;
-    if (word == "#if") return Stmt::kIf;
-    if (word == "#if_non") return Stmt::kIfNon;
-    if (word == "#end_if") return Stmt::kEndIf;
-    return Stmt::kNone;
-}
-
-bool StatementArgsOk(Stmt s, const Cmd& cmd) {
-    Cond c;
-    int n = 0;
-    switch (s) {
-        case Stmt::kDelay:
-        case Stmt::kLoop:
-            return ParseCount(cmd, &n);
-        case Stmt::kUntil:
-        case Stmt::kIf:
-            return ParseCond(cmd, false, &c);
-        case Stmt::kUntilNon:
-        case Stmt::kIfNon:
-            return ParseCond(cmd, true, &c);
-        case Stmt::kEndLoop:
-        case Stmt::kEndIf:
-            return cmd.args.empty();
-        case Stmt::kNone:
-            return false;
-    }
-    return false;
-}
-
 // ---------------------------------------------------------------- state
 
 struct Move {
@@ -406,27 +145,6 @@ struct Axis {
     int moveId = 0;
 };
 
-struct Plan {
-    std::string name;
-    std::vector<std::string> lines;
-    std::vector<int> match;  // index of the matching block statement, else -1
-};
-
-struct Run {
-    bool active = false;
-    bool paused = false;
-    Plan prog;
-    std::size_t pc = 0;
-    std::vector<std::pair<std::size_t, int>> loops;  // body start, passes left
-    enum class Wait { kNone, kDelay, kMoves, kUntil } wait = Wait::kNone;
-    double delayEnd = 0;
-    double delayLeft = 0;  // while paused
-    double readyAt = 0;    // when the next statement may run
-    std::vector<int> waitMoves;
-    Cond until;
-    std::uint8_t usedAxes = 0;
-};
-
 struct Controller {
     std::array<Axis, kAxes> axes;
     std::vector<Move> moves;
@@ -434,9 +152,7 @@ struct Controller {
     std::uint16_t outputs = 0;
     std::uint8_t pendingStops = 0;  // stops not yet reported to the host
     std::vector<Plan> plans;        // in order of creation
-    bool recording = false;
-    Plan rec;
-    std::vector<std::size_t> recBlocks;  // open #loop / #if statements
+    Recording rec;
     Run run;
 };
 
@@ -450,7 +166,29 @@ struct Out {
     bool endless = false;            // continuous motion: a plan does not wait for it
 };
 
+// Where a command comes from: the host, the host while a plan is recorded
+// (checked as it would be executed, less the state-dependent checks, and not
+// executed), or a running plan.
 enum class Ctx { kHost, kValidate, kPlan };
+
+// One command to execute, as every handler receives it.
+struct Call {
+    int ci;  // controller index
+    const Cmd& cmd;
+    Ctx ctx;
+    double t;  // simulated time
+    Out& o;
+    bool dry() const { return ctx == Ctx::kValidate; }
+    bool plan() const { return ctx == Ctx::kPlan; }
+};
+
+// What the host-command rules need to know about a word.
+enum CommandFlag : unsigned {
+    kImmediate = 1u << 0,    // answered at once while recording, never stored in a plan
+    kPlanControl = 1u << 1,  // runs, pauses or deletes plans: refused (E07) while recording
+    kInRun = 1u << 2,        // allowed while a plan runs or is paused
+    kMotion = 1u << 3,       // starts motion and answers "READY"
+};
 
 // The host command awaiting completion: its "OK" comes through Poll unless
 // another command arrives first.
@@ -463,7 +201,6 @@ struct Waiter {
 };
 
 }  // namespace
-
 // ---------------------------------------------------------------- engine
 
 struct Engine::Impl {
@@ -699,7 +436,7 @@ struct Engine::Impl {
         r.wait = Run::Wait::kNone;
         if (t < r.readyAt) return;
         if (r.pc >= r.prog.lines.size()) {
-            EndRun(ci, kOk);
+            EndRun(ci, Reply::kOk);
             return;
         }
         r.readyAt = t + kStatementTime;
@@ -711,58 +448,14 @@ struct Engine::Impl {
         Run& r = c.run;
         std::size_t pc = r.pc;
         Cmd cmd = ParseCmd(r.prog.lines[pc]);
-        Cond cond;
-        int n = 0;
-        switch (StatementOf(cmd.word)) {
-            case Stmt::kDelay:
-                ParseCount(cmd, &n);
-                r.wait = Run::Wait::kDelay;
-                r.delayEnd = t + n / 1000.0;
-                r.pc = pc + 1;
-                return;
-            case Stmt::kUntil:
-            case Stmt::kUntilNon:
-                ParseCond(cmd, StatementOf(cmd.word) == Stmt::kUntilNon, &cond);
-                r.wait = Run::Wait::kUntil;
-                r.until = cond;
-                r.pc = pc + 1;
-                return;
-            case Stmt::kLoop:
-                ParseCount(cmd, &n);
-                if (n == 0) {
-                    r.pc = static_cast<std::size_t>(r.prog.match[pc]) + 1;
-                } else {
-                    r.loops.emplace_back(pc + 1, n);
-                    r.pc = pc + 1;
-                }
-                return;
-            case Stmt::kEndLoop:
-                if (!r.loops.empty() && --r.loops.back().second > 0) {
-                    r.pc = r.loops.back().first;
-                } else {
-                    if (!r.loops.empty()) r.loops.pop_back();
-                    r.pc = pc + 1;
-                }
-                return;
-            case Stmt::kIf:
-            case Stmt::kIfNon:
-                ParseCond(cmd, StatementOf(cmd.word) == Stmt::kIfNon, &cond);
-                r.pc =
-                    cond.Holds(c.inputs) ? pc + 1 : static_cast<std::size_t>(r.prog.match[pc]) + 1;
-                return;
-            case Stmt::kEndIf:
-                r.pc = pc + 1;
-                return;
-            case Stmt::kNone:
-                break;
-        }
+        if (r.StepFlow(cmd, c.inputs, t)) return;
         Out o;
-        int err = Dispatch(ci, cmd, Ctx::kPlan, t, o);
+        Reply err = Dispatch({ci, cmd, Ctx::kPlan, t, o});
         r.pc = pc + 1;
-        if (err != kOk) {
+        if (err != Reply::kOk) {
             if (TraceEnabled())
                 Trace("kt300sim: plan %s stopped at \"%s\": E0%d\n", r.prog.name.c_str(),
-                      r.prog.lines[pc].c_str(), err);
+                      r.prog.lines[pc].c_str(), ErrorNumber(err));
             EndRun(ci, err);
             return;
         }
@@ -772,7 +465,7 @@ struct Engine::Impl {
         }
     }
 
-    void EndRun(int ci, int err) {
+    void EndRun(int ci, Reply err) {
         Controller& c = ctls[ci];
         Run& r = c.run;
         r.active = false;
@@ -781,7 +474,7 @@ struct Engine::Impl {
         std::uint8_t report = r.usedAxes & static_cast<std::uint8_t>(~MovingAxes(c));
         if (waiter.active && waiter.plan && waiter.ctl == ci) {
             out += StopLines(report);
-            out += err == kOk ? std::string("OK\r") : ErrorReply(err);
+            out += err == Reply::kOk ? std::string("OK\r") : ErrorReply(err);
             waiter.active = false;
         } else {
             c.pendingStops |= report;
@@ -806,130 +499,139 @@ struct Engine::Impl {
 
     // ------------------------------------------------------------ commands
 
-    int Dispatch(int ci, const Cmd& cmd, Ctx ctx, double t, Out& o) {
-        Controller& c = ctls[ci];
-        const std::string& w = cmd.word;
-        for (const ParamSpec& ps : kParams) {
-            if (w == ps.word) return ParamSet(c, ps, cmd, ctx);
-            if (w.size() == std::char_traits<char>::length(ps.word) + 1 && w.back() == '?' &&
-                w.compare(0, w.size() - 1, ps.word) == 0)
-                return ParamQuery(c, ps, cmd, o);
-            if (ps.queryAlias != nullptr && w == ps.queryAlias) return ParamQuery(c, ps, cmd, o);
+    // A command word: its handler and the rules that decide when it may run.
+    using Handler = Reply (Impl::*)(const Call&);
+    struct Command {
+        std::string_view word;
+        Handler handler;
+        unsigned flags;
+    };
+
+    // Queries answer at once everywhere; motion is recorded and refused
+    // while a plan runs, so it can be neither immediate nor allowed in a run.
+    static constexpr bool FlagsConsistent(std::span<const Command> table) {
+        for (const Command& def : table) {
+            bool query = def.word.ends_with('?');
+            if (query && !(def.flags & kImmediate)) return false;
+            if ((def.flags & kMotion) && (def.flags & (kImmediate | kInRun | kPlanControl)))
+                return false;
         }
-        bool plan = ctx == Ctx::kPlan;
-        bool dry = ctx == Ctx::kValidate;
-        if (w == "GoPosition") return GoPosition(ci, cmd, dry, plan, t, o);
-        if (w == "Go") return Go(ci, cmd, dry, plan, t, o);
-        if (w == "GoHome") return GoHome(ci, cmd, dry, plan, t, o);
-        if (w == "GoOrigion") return GoOrigin(ci, cmd, dry, plan, t, o);
-        if (w == "GonAxisHome") return GoMultiHome(ci, cmd, dry, plan, t, o);
-        if (w == "GoInterpolationline2") return GoLine(ci, cmd, 2, dry, plan, t, o);
-        if (w == "GoInterpolationline3") return GoLine(ci, cmd, 3, dry, plan, t, o);
-        if (w == "GoInterpolationArc") return GoArc(ci, cmd, dry, plan, t, o);
-        if (w == "Stop") return StopAxis(ci, cmd, dry, t, o);
-        if (w == "StopSlow") return StopSlow(ci, cmd, dry, t, o);
-        if (w == "PORTOUTPUT") {
-            long long v = 0;
-            if (cmd.args.size() != 1 || !ParseInt(cmd.args[0], &v) || v < 0 || v > 256)
-                return kErrArg;
-            if (!dry) c.outputs = static_cast<std::uint16_t>(v);
-            return kOk;
-        }
-        if (w == "Loaddefault") {
-            if (!cmd.args.empty()) return kErrArg;
-            if (!dry)
-                for (auto& ax : c.axes) ax.p = AxisParams{};
-            return kOk;
-        }
-        if (w == "Position?" || w == "EncodeValue?") {
-            int a = cmd.args.size() == 1 ? AxisOf(cmd.args[0]) : -2;
-            if (a == -2) return kErrArg;
-            if (a < 0) return kErrAxis;
-            double steps = AxisSteps(c, a, t);
-            std::string value = w == "Position?" ? FormatFixed(steps * c.axes[a].p.Upp(), 6)
-                                                 : std::to_string(std::llround(steps));
-            o.lines.push_back(w.substr(0, w.size() - 1) + " " + kAxisLetters[a] + "," + value);
-            return kOk;
-        }
-        if (w == "PORTINPUT?") {
-            if (!cmd.args.empty()) return kErrArg;
-            o.lines.push_back("PORTINPUT " + std::to_string(c.inputs));
-            return kOk;
-        }
-        if (w == "SystemInfo?") {
-            if (!cmd.args.empty()) return kErrArg;
-            o.lines.push_back("SystemInfo " + opt.model + ",1.0,4");
-            return kOk;
-        }
-        if (w == "Hello") return cmd.args.empty() ? kOk : kErrArg;
-        if (w == "ID?") {
-            if (!cmd.args.empty()) return kErrArg;
-            o.lines.push_back("ID " + std::to_string(sel + 1));
-            return kOk;
-        }
-        if (w == "select") {
-            long long n = 0;
-            if (cmd.args.size() != 1 || !ParseInt(cmd.args[0], &n) || n < 1 || n > opt.controllers)
-                return kErrArg;
-            sel = static_cast<int>(n - 1);
-            return kOk;
-        }
-        if (w == "end") {
-            if (!cmd.args.empty()) return kErrArg;
-            sel = 0;
-            return kOk;
-        }
-        if (w == "STOPALL") {
-            if (!cmd.args.empty()) return kErrArg;
-            std::uint8_t axes = MovingAxes(c) | AbortRun(c, t);
-            for (std::size_t k = c.moves.size(); k-- > 0;) Freeze(c, k, t);
-            o.stopAxes = axes;
-            return kOk;
-        }
-        if (w == "SAVE") return SavePlan(c, cmd);
-        if (w == "OVER") return OverSave(c, cmd);
-        if (w == "START") return StartPlan(ci, cmd, t, o);
-        if (w == "END") {
-            if (!cmd.args.empty()) return kErrArg;
-            o.stopAxes = AbortRun(c, t);
-            return kOk;
-        }
-        if (w == "BREAK") {
-            if (!cmd.args.empty()) return kErrArg;
-            Run& r = c.run;
-            if (!r.active) return kErrNoPlan;
-            if (!r.paused) {
-                r.paused = true;
-                for (auto& m : c.moves)
-                    if (m.fromPlan) SlowDown(m, t);
-                if (r.wait == Run::Wait::kDelay) r.delayLeft = std::max(0.0, r.delayEnd - t);
-            }
-            return kOk;
-        }
-        if (w == "PLAN?") {
-            if (!cmd.args.empty()) return kErrArg;
-            std::string line = "PLAN";
-            for (std::size_t k = 0; k < c.plans.size(); ++k)
-                line += (k == 0 ? " " : ",") + c.plans[k].name;
-            o.lines.push_back(line);
-            return kOk;
-        }
-        if (w == "DEL") {
-            if (cmd.args.size() != 1) return kErrArg;
-            auto it = std::find_if(c.plans.begin(), c.plans.end(),
-                                   [&](const Plan& p) { return p.name == cmd.args[0]; });
-            if (it == c.plans.end()) return kErrNoPlan;
-            if (c.run.active && c.run.prog.name == cmd.args[0]) return kErrNotNow;
-            c.plans.erase(it);
-            return kOk;
-        }
-        return kErrUnknown;
+        return true;
     }
 
-    int ParamSet(Controller& c, const ParamSpec& ps, const Cmd& cmd, Ctx ctx) {
+    // Adding a command is one row here and one handler below. Parameter words
+    // (setter and query) come from kParams instead.
+    static std::span<const Command> Commands() {
+        // clang-format off
+        static constexpr Command kTable[] = {
+            {"GoPosition",           &Impl::GoPosition,  kMotion},
+            {"Go",                   &Impl::Go,          kMotion},
+            {"GoHome",               &Impl::GoHome,      kMotion},
+            {"GoOrigion",            &Impl::GoOrigin,    kMotion},
+            {"GonAxisHome",          &Impl::GoMultiHome, kMotion},
+            {"GoInterpolationline2", &Impl::GoLine2,     kMotion},
+            {"GoInterpolationline3", &Impl::GoLine3,     kMotion},
+            {"GoInterpolationArc",   &Impl::GoArc,       kMotion},
+            {"Stop",                 &Impl::StopAxis,    kInRun},
+            {"StopSlow",             &Impl::StopSlow,    kInRun},
+            {"STOPALL",              &Impl::StopAll,     kImmediate},
+            {"PORTOUTPUT",           &Impl::PortOutput,  kInRun},
+            {"PORTINPUT?",           &Impl::PortInput,   kImmediate},
+            {"Position?",            &Impl::AxisQuery,   kImmediate},
+            {"EncodeValue?",         &Impl::AxisQuery,   kImmediate},
+            {"Loaddefault",          &Impl::LoadDefault, 0},
+            {"SystemInfo?",          &Impl::SystemInfo,  kImmediate},
+            {"Hello",                &Impl::Hello,       kImmediate},
+            {"ID?",                  &Impl::Id,          kImmediate},
+            {"select",               &Impl::Select,      kImmediate},
+            {"end",                  &Impl::Deselect,    kImmediate},
+            {"SAVE",                 &Impl::SavePlan,    0},
+            {"OVER",                 &Impl::OverSave,    kImmediate},
+            {"START",                &Impl::StartPlan,   kPlanControl},
+            {"END",                  &Impl::EndPlan,     kPlanControl},
+            {"BREAK",                &Impl::BreakPlan,   kPlanControl},
+            {"PLAN?",                &Impl::PlanList,    kImmediate},
+            {"DEL",                  &Impl::DeletePlan,  kPlanControl},
+        };
+        // clang-format on
+        static_assert(FlagsConsistent(kTable));
+        return kTable;
+    }
+
+    // A word looked up: a table command, a parameter setter or query, or none.
+    struct Found {
+        const Command* def = nullptr;
+        const ParamSpec* param = nullptr;
+        bool query = false;
+        bool Known() const { return def != nullptr || param != nullptr; }
+        unsigned Flags() const {
+            return def != nullptr ? def->flags : query ? unsigned{kImmediate} : 0u;
+        }
+    };
+
+    static Found Lookup(std::string_view w) {
+        Found f;
+        for (const Command& def : Commands()) {
+            if (w == def.word) {
+                f.def = &def;
+                return f;
+            }
+        }
+        for (const ParamSpec& ps : kParams) {
+            std::string_view set = ps.word;
+            bool query = (w.size() == set.size() + 1 && w.back() == '?' && w.starts_with(set)) ||
+                         (ps.queryAlias != nullptr && w == ps.queryAlias);
+            if (w == set || query) {
+                f.param = &ps;
+                f.query = query;
+                return f;
+            }
+        }
+        return f;
+    }
+
+    Reply Dispatch(const Call& k) {
+        Found f = Lookup(k.cmd.word);
+        if (f.def != nullptr) return (this->*f.def->handler)(k);
+        if (f.param == nullptr) return Reply::kUnknown;
+        Controller& c = ctls[k.ci];
+        return f.query ? ParamQuery(c, *f.param, k.cmd, k.o) : ParamSet(c, *f.param, k.cmd, k.ctx);
+    }
+
+    // Host commands: the recording and plan-run rules, then the command itself.
+    Reply HostCommand(int ci, const Cmd& cmd, const std::string& line, double t, Out& o) {
+        Controller& c = ctls[ci];
+        Found f = Lookup(cmd.word);
+        unsigned flags = f.Flags();
+        if (c.rec.active && !(flags & kImmediate)) {
+            if (flags & kPlanControl) return Reply::kNotNow;
+            return Record(ci, cmd, line, t);
+        }
+        if (StatementOf(cmd.word) != Stmt::kNone) return Reply::kPlan;  // only inside a recording
+        bool allowedInRun = (flags & (kImmediate | kPlanControl | kInRun)) != 0;
+        if (c.run.active && !allowedInRun) return f.Known() ? Reply::kNotNow : Reply::kUnknown;
+        return Dispatch({ci, cmd, Ctx::kHost, t, o});
+    }
+
+    // Stores one statement of the plan being recorded, after checking it.
+    Reply Record(int ci, const Cmd& cmd, const std::string& line, double t) {
+        Stmt s = StatementOf(cmd.word);
+        if (s != Stmt::kNone) {
+            if (!StatementArgsOk(s, cmd)) return Reply::kArg;
+        } else {
+            Out o;
+            Reply err = Dispatch({ci, cmd, Ctx::kValidate, t, o});
+            if (err != Reply::kOk) return err;
+        }
+        return ctls[ci].rec.Add(s, line);
+    }
+
+    // ------------------------------------------------------------ parameters
+
+    Reply ParamSet(Controller& c, const ParamSpec& ps, const Cmd& cmd, Ctx ctx) {
         int a = cmd.args.empty() ? -1 : AxisOf(cmd.args[0]);
-        if (!cmd.args.empty() && a < 0) return kErrAxis;
-        if (cmd.args.size() != 2) return kErrArg;
+        if (!cmd.args.empty() && a < 0) return Reply::kAxis;
+        if (cmd.args.size() != 2) return Reply::kArg;
         AxisParams& p = c.axes[a].p;
         const std::string& text = cmd.args[1];
         double d = 0;
@@ -939,20 +641,22 @@ struct Engine::Impl {
             case PKind::kFloat:
             case PKind::kSteps:
                 if (!ParseDouble(text, &d) || d < ps.lo || d > ps.hi || (ps.loOpen && d == ps.lo))
-                    return kErrArg;
+                    return Reply::kArg;
                 break;
             case PKind::kInt:
-                if (!ParseInt(text, &n) || n < ps.lo || n > ps.hi) return kErrArg;
+                if (!ParseIntIn(text, static_cast<long long>(ps.lo), static_cast<long long>(ps.hi),
+                                &n))
+                    return Reply::kArg;
                 break;
             case PKind::kLetter:
                 letter = LetterOf(text, ps.letters);
-                if (letter == 0) return kErrArg;
+                if (letter == 0) return Reply::kArg;
                 break;
             case PKind::kText:
-                if (!PrintableText(text) || text.size() > 32) return kErrArg;
+                if (!PrintableText(text) || text.size() > 32) return Reply::kArg;
                 break;
         }
-        if (ctx == Ctx::kValidate) return kOk;
+        if (ctx == Ctx::kValidate) return Reply::kOk;
         switch (ps.kind) {
             case PKind::kFloat:
                 p.*ps.d = d;
@@ -970,13 +674,13 @@ struct Engine::Impl {
                 p.encoderStyle = text;
                 break;
         }
-        return kOk;
+        return Reply::kOk;
     }
 
-    int ParamQuery(Controller& c, const ParamSpec& ps, const Cmd& cmd, Out& o) {
-        if (cmd.args.size() != 1) return kErrArg;
+    Reply ParamQuery(Controller& c, const ParamSpec& ps, const Cmd& cmd, Out& o) {
+        if (cmd.args.size() != 1) return Reply::kArg;
         int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
+        if (a < 0) return Reply::kAxis;
         const AxisParams& p = c.axes[a].p;
         std::string value;
         switch (ps.kind) {
@@ -998,12 +702,14 @@ struct Engine::Impl {
         }
         std::string word = cmd.word.substr(0, cmd.word.size() - 1);
         o.lines.push_back(word + " " + kAxisLetters[a] + "," + value);
-        return kOk;
+        return Reply::kOk;
     }
+
+    // ------------------------------------------------------------ motion
 
     // Common tail of every motion command: the moves are registered, the
     // axes' unreported stops dropped, and the reply becomes "READY".
-    int Started(int ci, std::vector<Move> moves, bool plan, Out& o) {
+    Reply Started(int ci, std::vector<Move> moves, bool plan, Out& o) {
         Controller& c = ctls[ci];
         o.kind = Out::Kind::kReady;
         for (auto& m : moves) {
@@ -1011,7 +717,7 @@ struct Engine::Impl {
             if (plan) c.run.usedAxes |= m.axes;
             o.moveIds.push_back(AddMove(c, std::move(m), plan));
         }
-        return kOk;
+        return Reply::kOk;
     }
 
     bool Busy(const Controller& c, std::uint8_t axes) const { return (MovingAxes(c) & axes) != 0; }
@@ -1021,53 +727,67 @@ struct Engine::Impl {
         return p.LimitsOn() && (steps > p.posLimit + kEps || steps < p.negLimit - kEps);
     }
 
-    int GoPosition(int ci, const Cmd& cmd, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 5) return kErrArg;
+    // The one axis argument of "Stop X", "GoHome X" and the like; -1 with the
+    // reply when it is missing or bad.
+    static int SingleAxis(const Cmd& cmd, Reply* err) {
+        if (cmd.args.size() != 1) {
+            *err = Reply::kArg;
+            return -1;
+        }
         int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
+        if (a < 0) *err = Reply::kAxis;
+        return a;
+    }
+
+    Reply GoPosition(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != 5) return Reply::kArg;
+        int a = AxisOf(cmd.args[0]);
+        if (a < 0) return Reply::kAxis;
         char ws = LetterOf(cmd.args[1], "OC");
         char mode = LetterOf(cmd.args[2], "RA");
         char dir = LetterOf(cmd.args[3], "PN");
         double x = 0;
-        if (!ws || !mode || !dir || !ParseDouble(cmd.args[4], &x)) return kErrArg;
-        if (dry) return kOk;
-        if (Busy(c, Bit(a))) return kErrBusy;
+        if (!ws || !mode || !dir || !ParseDouble(cmd.args[4], &x)) return Reply::kArg;
+        if (k.dry()) return Reply::kOk;
+        if (Busy(c, Bit(a))) return Reply::kBusy;
         const AxisParams& p = c.axes[a].p;
         double value = (dir == 'P' ? x : -x) / p.Upp();
         double target = mode == 'R' ? c.axes[a].pos + value : value;
-        if (OutsideLimits(p, target)) return kErrLimit;
-        return Started(ci, {AxisMove(c, a, target, p.speed, t)}, plan, o);
+        if (OutsideLimits(p, target)) return Reply::kLimit;
+        return Started(k.ci, {AxisMove(c, a, target, p.speed, k.t)}, k.plan(), k.o);
     }
 
-    int Go(int ci, const Cmd& cmd, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 2) return kErrArg;
+    Reply Go(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != 2) return Reply::kArg;
         int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
+        if (a < 0) return Reply::kAxis;
         char dir = LetterOf(cmd.args[1], "PN");
-        if (!dir) return kErrArg;
-        if (dry) return kOk;
-        if (Busy(c, Bit(a))) return kErrBusy;
+        if (!dir) return Reply::kArg;
+        if (k.dry()) return Reply::kOk;
+        if (Busy(c, Bit(a))) return Reply::kBusy;
         const AxisParams& p = c.axes[a].p;
         double pos = c.axes[a].pos;
         if (p.LimitsOn()) {
             // With limits on, continuous motion ends at the limit ahead.
             double target = dir == 'P' ? p.posLimit : p.negLimit;
-            if (dir == 'P' ? pos >= target : pos <= target) return kErrLimit;
-            return Started(ci, {AxisMove(c, a, target, p.speed, t)}, plan, o);
+            if (dir == 'P' ? pos >= target : pos <= target) return Reply::kLimit;
+            return Started(k.ci, {AxisMove(c, a, target, p.speed, k.t)}, k.plan(), k.o);
         }
         Move m;
         m.axes = Bit(a);
         m.path = Path::Endless(a, pos, dir == 'P' ? 1 : -1);
         double v0 = std::min(p.initSpeed, p.speed);
         m.prof = Profile::Make(kInf, v0, p.speed, v0, p.acc, p.dcc);
-        m.t0 = t;
+        m.t0 = k.t;
         m.acc = p.acc;
         m.dcc = p.dcc;
         m.vStop = v0;
-        o.endless = true;
-        return Started(ci, {std::move(m)}, plan, o);
+        k.o.endless = true;
+        return Started(k.ci, {std::move(m)}, k.plan(), k.o);
     }
 
     Move HomeMove(Controller& c, int a, double t) {
@@ -1082,43 +802,44 @@ struct Engine::Impl {
         return m;
     }
 
-    int GoHome(int ci, const Cmd& cmd, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 1) return kErrArg;
-        int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
-        if (dry) return kOk;
-        if (Busy(c, Bit(a))) return kErrBusy;
-        return Started(ci, {HomeMove(c, a, t)}, plan, o);
+    Reply GoHome(const Call& k) {
+        Controller& c = ctls[k.ci];
+        Reply err = Reply::kOk;
+        int a = SingleAxis(k.cmd, &err);
+        if (a < 0) return err;
+        if (k.dry()) return Reply::kOk;
+        if (Busy(c, Bit(a))) return Reply::kBusy;
+        return Started(k.ci, {HomeMove(c, a, k.t)}, k.plan(), k.o);
     }
 
-    int GoOrigin(int ci, const Cmd& cmd, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 1) return kErrArg;
-        int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
-        if (dry) return kOk;
-        if (Busy(c, Bit(a))) return kErrBusy;
+    Reply GoOrigin(const Call& k) {
+        Controller& c = ctls[k.ci];
+        Reply err = Reply::kOk;
+        int a = SingleAxis(k.cmd, &err);
+        if (a < 0) return err;
+        if (k.dry()) return Reply::kOk;
+        if (Busy(c, Bit(a))) return Reply::kBusy;
         const AxisParams& p = c.axes[a].p;
-        if (OutsideLimits(p, p.origin)) return kErrLimit;
-        return Started(ci, {AxisMove(c, a, p.origin, p.speed, t)}, plan, o);
+        if (OutsideLimits(p, p.origin)) return Reply::kLimit;
+        return Started(k.ci, {AxisMove(c, a, p.origin, p.speed, k.t)}, k.plan(), k.o);
     }
 
-    int GoMultiHome(int ci, const Cmd& cmd, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != kAxes) return kErrArg;
+    Reply GoMultiHome(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != kAxes) return Reply::kArg;
         std::uint8_t axes = 0;
         for (int a = 0; a < kAxes; ++a) {
             char yn = LetterOf(cmd.args[a], "YN");
-            if (!yn) return kErrArg;
+            if (!yn) return Reply::kArg;
             if (yn == 'Y') axes |= Bit(a);
         }
-        if (dry) return kOk;
-        if (Busy(c, axes)) return kErrBusy;
+        if (k.dry()) return Reply::kOk;
+        if (Busy(c, axes)) return Reply::kBusy;
         std::vector<Move> moves;
         for (int a = 0; a < kAxes; ++a)
-            if (axes & Bit(a)) moves.push_back(HomeMove(c, a, t));
-        return Started(ci, std::move(moves), plan, o);
+            if (axes & Bit(a)) moves.push_back(HomeMove(c, a, k.t));
+        return Started(k.ci, std::move(moves), k.plan(), k.o);
     }
 
     // Path motion runs at the first axis's speed, start speed, acceleration
@@ -1135,20 +856,24 @@ struct Engine::Impl {
         m.t0 = t;
     }
 
-    int GoLine(int ci, const Cmd& cmd, int n, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (static_cast<int>(cmd.args.size()) != 2 * n) return kErrArg;
+    Reply GoLine2(const Call& k) { return GoLine(k, 2); }
+    Reply GoLine3(const Call& k) { return GoLine(k, 3); }
+
+    Reply GoLine(const Call& k, int n) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (static_cast<int>(cmd.args.size()) != 2 * n) return Reply::kArg;
         int axes[3];
         double target[3];
         std::uint8_t mask = 0;
         for (int i = 0; i < n; ++i) {
             axes[i] = AxisOf(cmd.args[2 * i]);
-            if (axes[i] < 0 || (mask & Bit(axes[i]))) return kErrAxis;
+            if (axes[i] < 0 || (mask & Bit(axes[i]))) return Reply::kAxis;
             mask |= Bit(axes[i]);
-            if (!ParseDouble(cmd.args[2 * i + 1], &target[i])) return kErrArg;
+            if (!ParseDouble(cmd.args[2 * i + 1], &target[i])) return Reply::kArg;
         }
-        if (dry) return kOk;
-        if (Busy(c, mask)) return kErrBusy;
+        if (k.dry()) return Reply::kOk;
+        if (Busy(c, mask)) return Reply::kBusy;
         double start[3], spu[3], delta[3], end[3];
         for (int i = 0; i < n; ++i) {
             const AxisParams& p = c.axes[axes[i]].p;
@@ -1157,30 +882,31 @@ struct Engine::Impl {
             // Distances from where the axes stand, like the arc's target: hosts
             // send a drawing's moves as end minus start.
             end[i] = start[i] + target[i] * spu[i];
-            if (OutsideLimits(p, end[i])) return kErrLimit;
+            if (OutsideLimits(p, end[i])) return Reply::kLimit;
             delta[i] = target[i];
         }
         Move m;
         m.axes = mask;
         m.path = Path::Line(n, axes, start, spu, delta);
         for (int i = 0; i < n; ++i) m.path.end[i] = end[i];
-        PathProfile(c, axes[0], m, t);
-        return Started(ci, {std::move(m)}, plan, o);
+        PathProfile(c, axes[0], m, k.t);
+        return Started(k.ci, {std::move(m)}, k.plan(), k.o);
     }
 
-    int GoArc(int ci, const Cmd& cmd, bool dry, bool plan, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 7) return kErrArg;
+    Reply GoArc(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != 7) return Reply::kArg;
         int axes[2] = {AxisOf(cmd.args[0]), AxisOf(cmd.args[1])};
-        if (axes[0] < 0 || axes[1] < 0 || axes[0] == axes[1]) return kErrAxis;
+        if (axes[0] < 0 || axes[1] < 0 || axes[0] == axes[1]) return Reply::kAxis;
         double v[4];
         for (int i = 0; i < 4; ++i)
-            if (!ParseDouble(cmd.args[2 + i], &v[i])) return kErrArg;
+            if (!ParseDouble(cmd.args[2 + i], &v[i])) return Reply::kArg;
         char dir = LetterOf(cmd.args[6], "PN");
-        if (!dir) return kErrArg;
-        if (dry) return kOk;
+        if (!dir) return Reply::kArg;
+        if (k.dry()) return Reply::kOk;
         std::uint8_t mask = Bit(axes[0]) | Bit(axes[1]);
-        if (Busy(c, mask)) return kErrBusy;
+        if (Busy(c, mask)) return Reply::kBusy;
         double start[2], spu[2];
         for (int i = 0; i < 2; ++i) {
             start[i] = c.axes[axes[i]].pos;
@@ -1189,17 +915,17 @@ struct Engine::Impl {
         Move m;
         m.axes = mask;
         if (!Path::Arc(axes, start, spu, v[0], v[1], v[2], v[3], dir == 'P', &m.path))
-            return kErrArg;
+            return Reply::kArg;
         // The whole way must stay inside the limits, not only the end point.
         constexpr int kSamples = 256;
-        for (int k = 1; k <= kSamples; ++k) {
+        for (int n = 1; n <= kSamples; ++n) {
             double s[3];
-            m.path.At(m.path.length * k / kSamples, s);
+            m.path.At(m.path.length * n / kSamples, s);
             for (int i = 0; i < 2; ++i)
-                if (OutsideLimits(c.axes[axes[i]].p, s[i])) return kErrLimit;
+                if (OutsideLimits(c.axes[axes[i]].p, s[i])) return Reply::kLimit;
         }
-        PathProfile(c, axes[0], m, t);
-        return Started(ci, {std::move(m)}, plan, o);
+        PathProfile(c, axes[0], m, k.t);
+        return Started(k.ci, {std::move(m)}, k.plan(), k.o);
     }
 
     int MoveIndexOf(const Controller& c, int axis) const {
@@ -1208,138 +934,210 @@ struct Engine::Impl {
         return -1;
     }
 
-    int StopAxis(int ci, const Cmd& cmd, bool dry, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 1) return kErrArg;
-        int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
-        if (dry) return kOk;
-        o.stopAxes = Bit(a);
-        int k = MoveIndexOf(c, a);
-        if (k >= 0) {
-            o.stopAxes |= c.moves[k].axes;  // interpolated partners stop with it
-            Freeze(c, static_cast<std::size_t>(k), t);
+    Reply StopAxis(const Call& k) {
+        Controller& c = ctls[k.ci];
+        Reply err = Reply::kOk;
+        int a = SingleAxis(k.cmd, &err);
+        if (a < 0) return err;
+        if (k.dry()) return Reply::kOk;
+        k.o.stopAxes = Bit(a);
+        int m = MoveIndexOf(c, a);
+        if (m >= 0) {
+            k.o.stopAxes |= c.moves[m].axes;  // interpolated partners stop with it
+            Freeze(c, static_cast<std::size_t>(m), k.t);
         }
-        return kOk;
+        return Reply::kOk;
     }
 
-    int StopSlow(int ci, const Cmd& cmd, bool dry, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 1) return kErrArg;
-        int a = AxisOf(cmd.args[0]);
-        if (a < 0) return kErrAxis;
-        if (dry) return kOk;
-        int k = MoveIndexOf(c, a);
-        if (k < 0) {
-            o.stopAxes = Bit(a);
-            return kOk;
+    Reply StopSlow(const Call& k) {
+        Controller& c = ctls[k.ci];
+        Reply err = Reply::kOk;
+        int a = SingleAxis(k.cmd, &err);
+        if (a < 0) return err;
+        if (k.dry()) return Reply::kOk;
+        int m = MoveIndexOf(c, a);
+        if (m < 0) {
+            k.o.stopAxes = Bit(a);
+            return Reply::kOk;
         }
-        SlowDown(c.moves[k], t);
+        SlowDown(c.moves[m], k.t);
         // Acknowledged once the axis stands.
-        o.kind = Out::Kind::kDeferred;
-        o.moveIds.push_back(c.moves[k].id);
-        return kOk;
+        k.o.kind = Out::Kind::kDeferred;
+        k.o.moveIds.push_back(c.moves[m].id);
+        return Reply::kOk;
     }
 
-    int SavePlan(Controller& c, const Cmd& cmd) {
-        if (cmd.args.size() != 1 || !ValidPlanName(cmd.args[0])) return kErrPlan;
+    Reply StopAll(const Call& k) {
+        Controller& c = ctls[k.ci];
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        std::uint8_t axes = MovingAxes(c) | AbortRun(c, k.t);
+        for (std::size_t m = c.moves.size(); m-- > 0;) Freeze(c, m, k.t);
+        k.o.stopAxes = axes;
+        return Reply::kOk;
+    }
+
+    // ------------------------------------------------------------ ports, system
+
+    Reply PortOutput(const Call& k) {
+        long long v = 0;
+        if (k.cmd.args.size() != 1 || !ParseIntIn(k.cmd.args[0], 0, 256, &v)) return Reply::kArg;
+        if (!k.dry()) ctls[k.ci].outputs = static_cast<std::uint16_t>(v);
+        return Reply::kOk;
+    }
+
+    Reply PortInput(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        k.o.lines.push_back("PORTINPUT " + std::to_string(ctls[k.ci].inputs));
+        return Reply::kOk;
+    }
+
+    // "Position?" in the axis's unit, "EncodeValue?" in whole steps.
+    Reply AxisQuery(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const std::string& w = k.cmd.word;
+        Reply err = Reply::kOk;
+        int a = SingleAxis(k.cmd, &err);
+        if (a < 0) return err;
+        double steps = AxisSteps(c, a, k.t);
+        std::string value = w == "Position?" ? FormatFixed(steps * c.axes[a].p.Upp(), 6)
+                                             : std::to_string(std::llround(steps));
+        k.o.lines.push_back(w.substr(0, w.size() - 1) + " " + kAxisLetters[a] + "," + value);
+        return Reply::kOk;
+    }
+
+    Reply LoadDefault(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        if (!k.dry())
+            for (auto& ax : ctls[k.ci].axes) ax.p = AxisParams{};
+        return Reply::kOk;
+    }
+
+    Reply SystemInfo(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        k.o.lines.push_back("SystemInfo " + opt.model + ",1.0,4");
+        return Reply::kOk;
+    }
+
+    Reply Hello(const Call& k) { return k.cmd.args.empty() ? Reply::kOk : Reply::kArg; }
+
+    Reply Id(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        k.o.lines.push_back("ID " + std::to_string(sel + 1));
+        return Reply::kOk;
+    }
+
+    Reply Select(const Call& k) {
+        long long n = 0;
+        if (k.cmd.args.size() != 1 || !ParseIntIn(k.cmd.args[0], 1, opt.controllers, &n))
+            return Reply::kArg;
+        sel = static_cast<int>(n - 1);
+        return Reply::kOk;
+    }
+
+    Reply Deselect(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        sel = 0;
+        return Reply::kOk;
+    }
+
+    // ------------------------------------------------------------ plan commands
+
+    Reply SavePlan(const Call& k) {
+        // Reached while recording only as a statement to check: a recording
+        // cannot hold another.
+        if (k.dry()) return Reply::kPlan;
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != 1 || !ValidPlanName(cmd.args[0])) return Reply::kPlan;
         bool exists = std::any_of(c.plans.begin(), c.plans.end(),
                                   [&](const Plan& p) { return p.name == cmd.args[0]; });
-        if (!exists && c.plans.size() >= kMaxPlans) return kErrPlan;
-        c.recording = true;
-        c.rec = Plan{};
-        c.rec.name = cmd.args[0];
-        c.recBlocks.clear();
-        return kOk;
+        if (!exists && c.plans.size() >= kMaxPlans) return Reply::kPlan;
+        c.rec.Begin(cmd.args[0]);
+        return Reply::kOk;
     }
 
-    int OverSave(Controller& c, const Cmd& cmd) {
-        if (!c.recording) return kErrPlan;
-        if (!cmd.args.empty()) return kErrArg;
-        c.recording = false;
-        if (!c.recBlocks.empty()) return kErrPlan;  // an open #loop or #if: the plan is dropped
+    Reply OverSave(const Call& k) {
+        Controller& c = ctls[k.ci];
+        if (!c.rec.active) return Reply::kPlan;
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        c.rec.active = false;
+        if (!c.rec.blocks.empty())
+            return Reply::kPlan;  // an open #loop or #if: the plan is dropped
         auto it = std::find_if(c.plans.begin(), c.plans.end(),
-                               [&](const Plan& p) { return p.name == c.rec.name; });
+                               [&](const Plan& p) { return p.name == c.rec.plan.name; });
         if (it != c.plans.end())
-            *it = std::move(c.rec);
+            *it = std::move(c.rec.plan);
         else
-            c.plans.push_back(std::move(c.rec));
-        return kOk;
+            c.plans.push_back(std::move(c.rec.plan));
+        return Reply::kOk;
     }
 
-    // Stores one statement of the plan being recorded, after checking it.
-    int Record(int ci, const Cmd& cmd, const std::string& line, double t) {
-        Controller& c = ctls[ci];
-        Stmt s = StatementOf(cmd.word);
-        if (s != Stmt::kNone) {
-            if (!StatementArgsOk(s, cmd)) return kErrArg;
-        } else {
-            Out o;
-            int err = Dispatch(ci, cmd, Ctx::kValidate, t, o);
-            if (err != kOk) return err;
-        }
-        if (c.rec.lines.size() >= kMaxPlanLines) return kErrPlan;
-        std::size_t index = c.rec.lines.size();
-        int match = -1;
-        if (s == Stmt::kEndLoop || s == Stmt::kEndIf) {
-            if (c.recBlocks.empty()) return kErrPlan;
-            std::size_t open = c.recBlocks.back();
-            Stmt opened = StatementOf(ParseCmd(c.rec.lines[open]).word);
-            bool loop = opened == Stmt::kLoop;
-            if (loop != (s == Stmt::kEndLoop)) return kErrPlan;
-            c.recBlocks.pop_back();
-            c.rec.match[open] = static_cast<int>(index);
-            match = static_cast<int>(open);
-        } else if (s == Stmt::kLoop || s == Stmt::kIf || s == Stmt::kIfNon) {
-            c.recBlocks.push_back(index);
-        }
-        c.rec.lines.push_back(std::string(Trim(line)));
-        c.rec.match.push_back(match);
-        return kOk;
-    }
-
-    int StartPlan(int ci, const Cmd& cmd, double t, Out& o) {
-        Controller& c = ctls[ci];
-        if (cmd.args.size() != 1) return kErrArg;
+    Reply StartPlan(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != 1) return Reply::kArg;
         Run& r = c.run;
         if (r.active) {
-            if (!r.paused || r.prog.name != cmd.args[0]) return kErrNotNow;
+            if (!r.paused || r.prog.name != cmd.args[0]) return Reply::kNotNow;
             r.paused = false;
-            if (r.wait == Run::Wait::kDelay) r.delayEnd = t + r.delayLeft;
+            if (r.wait == Run::Wait::kDelay) r.delayEnd = k.t + r.delayLeft;
         } else {
             auto it = std::find_if(c.plans.begin(), c.plans.end(),
                                    [&](const Plan& p) { return p.name == cmd.args[0]; });
-            if (it == c.plans.end()) return kErrNoPlan;
-            if (MovingAxes(c) != 0) return kErrBusy;
+            if (it == c.plans.end()) return Reply::kNoPlan;
+            if (MovingAxes(c) != 0) return Reply::kBusy;
             r = Run{};
             r.active = true;
             r.prog = *it;
         }
-        o.kind = Out::Kind::kReady;
-        o.plan = true;
-        return kOk;
+        k.o.kind = Out::Kind::kReady;
+        k.o.plan = true;
+        return Reply::kOk;
     }
 
-    // Host commands: the recording and plan-run rules, then the command itself.
-    int HostCommand(int ci, const Cmd& cmd, const std::string& line, double t, Out& o) {
-        Controller& c = ctls[ci];
-        const std::string& w = cmd.word;
-        bool query = !w.empty() && w.back() == '?';
-        bool immediate =
-            query || w == "Hello" || w == "select" || w == "end" || w == "STOPALL" || w == "OVER";
-        bool planControl = w == "START" || w == "END" || w == "BREAK" || w == "DEL";
-        if (c.recording && !immediate) {
-            if (w == "SAVE") return kErrPlan;
-            if (planControl) return kErrNotNow;
-            return Record(ci, cmd, line, t);
+    Reply EndPlan(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        k.o.stopAxes = AbortRun(ctls[k.ci], k.t);
+        return Reply::kOk;
+    }
+
+    Reply BreakPlan(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        Controller& c = ctls[k.ci];
+        Run& r = c.run;
+        if (!r.active) return Reply::kNoPlan;
+        if (!r.paused) {
+            r.paused = true;
+            for (auto& m : c.moves)
+                if (m.fromPlan) SlowDown(m, k.t);
+            if (r.wait == Run::Wait::kDelay) r.delayLeft = std::max(0.0, r.delayEnd - k.t);
         }
-        if (StatementOf(w) != Stmt::kNone) return kErrPlan;  // only inside a recording
-        bool allowedInRun =
-            immediate || planControl || w == "Stop" || w == "StopSlow" || w == "PORTOUTPUT";
-        if (c.run.active && !allowedInRun) return KnownWord(w) ? kErrNotNow : kErrUnknown;
-        return Dispatch(ci, cmd, Ctx::kHost, t, o);
+        return Reply::kOk;
     }
 
+    Reply PlanList(const Call& k) {
+        if (!k.cmd.args.empty()) return Reply::kArg;
+        const Controller& c = ctls[k.ci];
+        std::string line = "PLAN";
+        for (std::size_t n = 0; n < c.plans.size(); ++n)
+            line += (n == 0 ? " " : ",") + c.plans[n].name;
+        k.o.lines.push_back(line);
+        return Reply::kOk;
+    }
+
+    Reply DeletePlan(const Call& k) {
+        Controller& c = ctls[k.ci];
+        const Cmd& cmd = k.cmd;
+        if (cmd.args.size() != 1) return Reply::kArg;
+        auto it = std::find_if(c.plans.begin(), c.plans.end(),
+                               [&](const Plan& p) { return p.name == cmd.args[0]; });
+        if (it == c.plans.end()) return Reply::kNoPlan;
+        if (c.run.active && c.run.prog.name == cmd.args[0]) return Reply::kNotNow;
+        c.plans.erase(it);
+        return Reply::kOk;
+    }
+
+    // ------------------------------------------------------------ lines
     void HandleLine(const std::string& line, double t) {
         if (TraceEnabled()) Trace("kt300sim < %s\n", line.c_str());
         if (dropCount > 0) {
@@ -1360,9 +1158,9 @@ struct Engine::Impl {
         Cmd cmd = ParseCmd(line);
         Out o;
         int ci = sel;
-        int err = HostCommand(ci, cmd, line, t, o);
+        Reply err = HostCommand(ci, cmd, line, t, o);
         Controller& c = ctls[sel];  // "select" answers from the new controller
-        if (err != kOk) {
+        if (err != Reply::kOk) {
             reply += ErrorReply(err);
         } else if (o.kind == Out::Kind::kReady) {
             reply += "READY\r";
@@ -1419,7 +1217,7 @@ std::string Engine::Feed(std::string_view hostBytes) {
         if (s.lineTooLong) {
             s.lineTooLong = false;
             s.CancelWaiter();
-            s.out += ErrorReply(kErrUnknown);
+            s.out += ErrorReply(Reply::kUnknown);
             continue;
         }
         if (Trim(line).empty()) continue;  // a bare CR is no command

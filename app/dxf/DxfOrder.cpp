@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "LargeBuffers.h"
+
 namespace stagedesk::dxf {
 namespace {
 
@@ -77,6 +79,7 @@ class EndIndex {
     explicit EndIndex(const std::vector<Endpoints>& elements)
         : m_endOf(elements.size() * 2, kNone) {
         m_ends.reserve(elements.size() * 2);
+        korva::AdviseLargeCapacity(m_ends);
         for (std::size_t i = 0; i < elements.size(); ++i) {
             const auto id = static_cast<std::uint32_t>(i);
             m_ends.push_back({elements[i].sx, elements[i].sy, id, id, -1});
@@ -265,6 +268,7 @@ Ordering OrderNearest(const std::vector<Endpoints>& elements) {
     // chosen, and are then replayed from here.
     std::vector<std::pair<double, double>> history;
     history.reserve(n);
+    korva::AdviseLargeCapacity(history);
     Ordering out;
     out.order.reserve(n);
     out.reversed.reserve(n);

@@ -1,10 +1,14 @@
 #include "DxfPath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <utility>
 
 #include "DxfOrder.h"
+#include "LargeBuffers.h"
 #include "NumText.h"
 
 namespace stagedesk::dxf {
@@ -13,9 +17,12 @@ namespace {
 // Degrees to radians as the recorded angles have always been turned.
 constexpr double kDegree = 0.017453292519444445;
 
+// Finite, and within what the run sends (32-bit floats).
 bool Finite(std::initializer_list<double> values) {
     for (double v : values)
-        if (!std::isfinite(v)) return false;
+        if (!std::isfinite(v) ||
+            std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max()))
+            return false;
     return true;
 }
 
@@ -104,6 +111,10 @@ void Importer::OnData(const void* data, std::size_t size) {
         ++m_refused;
         return;
     }
+    if (m_elements.size() == m_elements.capacity()) {
+        m_elements.reserve(std::max<std::size_t>(1024, 2 * m_elements.capacity()));
+        korva::AdviseLargeCapacity(m_elements);
+    }
     m_elements.push_back(std::move(e));
 }
 
@@ -143,6 +154,14 @@ std::vector<PathElement> OrderPath(std::vector<PathElement> elements, bool strai
 
 namespace {
 
+// A value as the controller receives it (a 32-bit float). Kept out of line:
+// g++ 12 at -O2 merged the two conversions of a move into vector code that
+// dropped the narrowing, so optimised builds summed the exact values and
+// printed other calls than debug builds.
+[[gnu::noinline]] double AsSent(double value) {
+    return static_cast<double>(static_cast<float>(value));
+}
+
 class Connector {
   public:
     explicit Connector(std::vector<PathElement>* out) : m_out(out) {}
@@ -175,8 +194,8 @@ class Connector {
                 e.centreDy = e.centreY - m_machineY;
             }
             // The controller receives single precision and moves by that.
-            m_machineX += static_cast<double>(static_cast<float>(e.dx));
-            m_machineY += static_cast<double>(static_cast<float>(e.dy));
+            m_machineX += AsSent(e.dx);
+            m_machineY += AsSent(e.dy);
         } else {
             e.dx = e.endX - e.startX;
             e.dy = e.endY - e.startY;
@@ -257,6 +276,7 @@ std::vector<PathElement> Connect(std::vector<PathElement>& elements, const Order
     for (const PathElement& e : elements) size += SegmentCount(e);
     std::vector<PathElement> out;
     out.reserve(size);
+    korva::AdviseLargeCapacity(out);
     Connector c(&out);
     for (std::size_t i = 0; i < elements.size(); ++i) {
         PathElement& e = elementAt(i);
@@ -303,6 +323,7 @@ std::vector<PathElement> PreparePath(std::vector<PathElement> imported, bool str
 std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {
     std::vector<MotionCall> calls;
     calls.reserve(path.size() + 2);
+    korva::AdviseLargeCapacity(calls);
     for (std::int16_t axis : {0, 1}) {
         MotionCall origin;
         origin.method = MotionCall::Method::kGoOrigion;
@@ -314,6 +335,7 @@ std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {
         if (!e.run) continue;
         MotionCall c;
         c.element = static_cast<std::int32_t>(i);
+        c.travel = e.travel;
         switch (e.kind) {
             case kLine:
                 c.method = MotionCall::Method::kGoInterpolationline2;
@@ -340,6 +362,125 @@ std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path) {
         calls.push_back(c);
     }
     return calls;
+}
+
+namespace {
+
+bool FitsFloat(double v) {
+    return std::isfinite(v) &&
+           std::fabs(v) <= static_cast<double>(std::numeric_limits<float>::max());
+}
+
+}  // namespace
+
+bool PlacedCalls(const std::vector<PathElement>& path, const Placement& p,
+                 std::vector<MotionCall>* out, std::string* error) {
+    std::vector<MotionCall>& calls = *out;
+    if (p.scale == 1.0 && p.offsetX == 0 && p.offsetY == 0) {
+        // At the drawing's own coordinates the moves are the path's own.
+        calls = RunCalls(path);
+        for (MotionCall& c : calls) {
+            if (c.method == MotionCall::Method::kGoInterpolationArc &&
+                p.ccwValue != kCounterClockwise)
+                c.direction = static_cast<std::int16_t>(1 - c.direction);
+            for (float v : {c.x, c.y, c.cx, c.cy}) {
+                if (!FitsFloat(v)) {
+                    *error = "a distance does not fit the 32-bit numbers sent";
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+    calls.clear();
+    calls.reserve(path.size() + 3);
+    korva::AdviseLargeCapacity(calls);
+    for (std::int16_t axis : {0, 1}) {
+        MotionCall origin;
+        origin.method = MotionCall::Method::kGoOrigion;
+        origin.axis1 = axis;
+        calls.push_back(origin);
+    }
+    auto placeX = [&](double x) { return p.scale * x + p.offsetX; };
+    auto placeY = [&](double y) { return p.scale * y + p.offsetY; };
+    auto direction = [&](std::int16_t d) {
+        return d == kCounterClockwise ? p.ccwValue : static_cast<std::int16_t>(1 - p.ccwValue);
+    };
+    // Moves are measured from where the controller stands, as the sum of the
+    // single-precision values it received, so rounding does not add up.
+    double machineX = 0, machineY = 0;
+    bool first = true;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const PathElement& e = path[i];
+        if (!e.run) continue;
+        MotionCall c;
+        c.element = static_cast<std::int32_t>(i);
+        c.travel = e.travel;
+        if (first) {
+            first = false;
+            // The leading travel line runs from the axes' origin to where the
+            // drawing starts on the table, whenever that is not the origin.
+            const double startX = e.travel ? e.endX : e.startX;
+            const double startY = e.travel ? e.endY : e.startY;
+            const double x = placeX(startX), y = placeY(startY);
+            if (x != 0 || y != 0) {
+                MotionCall lead;
+                lead.method = MotionCall::Method::kGoInterpolationline2;
+                lead.travel = true;
+                lead.element = e.travel ? c.element : -1;
+                lead.x = static_cast<float>(x);
+                lead.y = static_cast<float>(y);
+                if (!FitsFloat(x) || !FitsFloat(y)) {
+                    *error =
+                        "the start of the drawing on the table does not fit the 32-bit numbers "
+                        "sent";
+                    return false;
+                }
+                calls.push_back(lead);
+                machineX += static_cast<double>(lead.x);
+                machineY += static_cast<double>(lead.y);
+            }
+            if (e.travel) continue;
+        }
+        const double tx = placeX(e.endX) - machineX, ty = placeY(e.endY) - machineY;
+        double values[4] = {tx, ty, 0, 0};
+        switch (e.kind) {
+            case kLine:
+                c.method = MotionCall::Method::kGoInterpolationline2;
+                break;
+            case kCircle:
+                c.method = MotionCall::Method::kGoInterpolationArc;
+                values[0] = values[1] = 0;  // a whole turn ends where it starts
+                values[2] = placeX(e.centreX) - machineX;
+                values[3] = placeY(e.centreY) - machineY;
+                c.direction = direction(kCounterClockwise);
+                break;
+            case kArc:
+                c.method = MotionCall::Method::kGoInterpolationArc;
+                values[2] = placeX(e.centreX) - machineX;
+                values[3] = placeY(e.centreY) - machineY;
+                c.direction = direction(e.direction);
+                break;
+            default:
+                continue;
+        }
+        for (double v : values) {
+            if (!FitsFloat(v)) {
+                *error = "move " + std::to_string(calls.size() - 1) +
+                         ": a distance does not fit the 32-bit numbers sent (" +
+                         korva::FormatFixed(v, 6) + ")";
+                return false;
+            }
+        }
+        c.x = static_cast<float>(values[0]);
+        c.y = static_cast<float>(values[1]);
+        c.cx = static_cast<float>(values[2]);
+        c.cy = static_cast<float>(values[3]);
+        machineX += static_cast<double>(c.x);
+        machineY += static_cast<double>(c.y);
+        calls.push_back(c);
+    }
+    return true;
 }
 
 namespace {

@@ -88,8 +88,25 @@ struct MotionCall {
     float cx = 0, cy = 0;  // arc: centre relative to the start
     std::int16_t direction = kCounterClockwise;
     std::int32_t element = -1;  // its path element, or -1
+    bool travel = false;        // a travel line (the tool is off)
 };
 std::vector<MotionCall> RunCalls(const std::vector<PathElement>& path);
+
+// Where a drawing lands on the table: every drawing point p runs to
+// scale * p + offset (user units of the axes). The ordering stays in drawing
+// units; the moves, arc centres and the leading travel line are placed.
+// `ccwValue` is the direction value that turns counter-clockwise on the
+// machine (1 sends "P" for counter-clockwise, 0 sends "N").
+struct Placement {
+    double scale = 1.0;
+    double offsetX = 0, offsetY = 0;
+    std::int16_t ccwValue = kCounterClockwise;
+    bool operator==(const Placement&) const = default;
+};
+// The calls with the placement. False with the reason (which move, which
+// value) when a value sent would not be a finite 32-bit float.
+bool PlacedCalls(const std::vector<PathElement>& path, const Placement& placement,
+                 std::vector<MotionCall>* calls, std::string* error);
 
 // "GoInterpolationline2(0, 1, 10.000000, 0.000000)": the automation method and
 // its arguments, numbers with six decimals whatever the locale.

@@ -5,7 +5,16 @@
 //     exchange waited the old way, by looking for "OK" every 10 ms.
 //  2. "Position? X" with the simulator emulating 19200 baud: the query rate
 //     reached, against the rate the wire allows for the bytes exchanged.
+//  3. A stop while a query waits on a mute controller: the time from the
+//     StopAll call to its line arriving at the far end of the pty.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,10 +130,105 @@ bool PositionRate() {
     return true;
 }
 
+// The far end of a raw pty: answers "Hello" with "OK", never answers a query,
+// and stamps the moment a "STOPALL" line is complete, then acknowledges it.
+class MutePeer {
+  public:
+    bool Open() {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) return false;
+        struct termios t {};
+        tcgetattr(m_master, &t);
+        cfmakeraw(&t);
+        tcsetattr(m_master, TCSANOW, &t);
+        m_path = ptsname(m_master);
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+    ~MutePeer() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        if (m_master >= 0) close(m_master);
+    }
+    const std::string& Path() const { return m_path; }
+    // The moment the last STOPALL line arrived, and how many did.
+    Clock::time_point LastStop() const { return Clock::time_point(Clock::duration(m_lastStop)); }
+    int Stops() const { return m_stops; }
+
+  private:
+    void Run() {
+        std::string line;
+        while (!m_stop) {
+            struct pollfd p = {m_master, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            char buf[256];
+            ssize_t n = read(m_master, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] != '\r') {
+                    line += buf[i];
+                    continue;
+                }
+                if (line == "STOPALL") {
+                    m_lastStop = Clock::now().time_since_epoch().count();
+                    ++m_stops;
+                }
+                if (line == "Hello" || line == "STOPALL") (void)!write(m_master, "OK\r", 3);
+                line.clear();
+            }
+        }
+    }
+    int m_master = -1;
+    std::string m_path;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<Clock::rep> m_lastStop{0};
+    std::atomic<int> m_stops{0};
+};
+
+bool StopLatency() {
+    constexpr int kRounds = 200;
+    MutePeer peer;
+    if (!peer.Open()) {
+        std::fprintf(stderr, "bench: no pty for the mute peer\n");
+        return false;
+    }
+    setenv(("KORVA_COM" + std::to_string(kPort)).c_str(), peer.Path().c_str(), 1);
+    KT300Protocol proto;
+    proto.SetPortNumber(kPort);
+    if (!proto.Connect()) {
+        std::fprintf(stderr, "bench: connect to the mute peer failed (%ld)\n",
+                     proto.GetErrorCode());
+        return false;
+    }
+    std::vector<double> us;
+    for (int i = 0; i < kRounds; ++i) {
+        std::thread query([&] {
+            float speed = 0;
+            proto.GetSpeed(0, &speed);  // never answered: the stop ends it
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the query waits now
+        const int before = peer.Stops();
+        auto start = Clock::now();
+        const bool ok = proto.StopAll();
+        query.join();
+        if (!ok || peer.Stops() != before + 1) {
+            std::fprintf(stderr, "bench: stop round %d failed (%ld)\n", i, proto.GetErrorCode());
+            return false;
+        }
+        us.push_back(Micros(peer.LastStop() - start));
+    }
+    std::printf("%-44s rounds %5d  median %9.1f us  p99 %9.1f us  max %9.1f us\n",
+                "StopAll call to line at a mute peer", kRounds, Percentile(us, 0.5),
+                Percentile(us, 0.99), *std::max_element(us.begin(), us.end()));
+    proto.Disconnect();
+    return true;
+}
+
 }  // namespace
 
 int main() {
     bool ok = RoundTrip();
     ok = PositionRate() && ok;
+    ok = StopLatency() && ok;
     return ok ? 0 : 1;
 }

@@ -1,14 +1,13 @@
 #pragma once
 // Stands in for common/Trace.h when UsbFifo compiles the link's D2XX binding:
-// the tool's build of the binding emits no debug traces, so every trace call
-// compiles to nothing (the arguments are still type-checked).
+// the tool's build emits no debug traces. The same two functions as common's,
+// defined in NoTrace.cpp to do nothing; the language reader compiled from
+// common/ (which finds common's own Trace.h beside it) links to them too, so
+// one definition serves the whole program.
 
 namespace korva {
 
-inline bool TraceEnabled() {
-    return false;
-}
-inline void Trace(const char* /*format*/, ...) __attribute__((format(printf, 1, 2)));
-inline void Trace(const char* /*format*/, ...) {}
+bool TraceEnabled();
+void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace korva

@@ -2,7 +2,10 @@
 // what is accepted, how ellipses and stretched circles become paths, and that
 // no damaged copy of a real drawing can crash or hang the reader.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -85,6 +88,15 @@ TEST(CadioLoad, RefusesMalformedFilesWithAReasonAndLeavesTheModelAlone) {
         {"bad coordinate", Entities("0\nLINE\n10\n1.2.3\n20\n0\n"), "not a finite number"},
         {"overflowing coordinate", Entities("0\nLINE\n10\n1e999\n20\n0\n"), "not a finite number"},
         {"nan coordinate", Entities("0\nLINE\n10\nnan\n20\n0\n"), "not a finite number"},
+        {"NaN written out", Entities("0\nLINE\n10\n1\n20\nNaN\n"), "line 10 (group code 20)"},
+        {"inf coordinate", Entities("0\nLINE\n10\ninf\n20\n0\n"), "line 8 (group code 10)"},
+        {"coordinate beyond 32-bit floats", Entities("0\nLINE\n10\n1e39\n20\n0\n"),
+         "line 8 (group code 10): '1e39' does not fit the 32-bit numbers"},
+        {"radius beyond 32-bit floats", Entities("0\nCIRCLE\n10\n0\n20\n0\n40\n-4e38\n"),
+         "line 12 (group code 40)"},
+        {"bulge beyond 32-bit floats",
+         Entities("0\nLWPOLYLINE\n90\n2\n10\n0\n20\n0\n42\n1e300\n10\n1\n20\n0\n"),
+         "line 14 (group code 42)"},
         {"fraction as flag", Entities("0\nLINE\n70\n1.5\n"), "not a whole number"},
         {"flag beyond 32 bits", Entities("0\nLINE\n70\n99999999999\n"), "not a whole number"},
         {"group code out of range", Entities("5000\nx\n"), "group code was expected"},
@@ -286,6 +298,115 @@ TEST(CadioLoad, ProgressRisesToOneHundred) {
     EXPECT_EQ(seen.back(), 100);
     for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]);
     EXPECT_EQ(model.entities.size(), 3000u);
+}
+
+}  // namespace
+}  // namespace korva::cadio
+
+namespace korva::cadio {
+namespace {
+
+// Everything a load keeps, records with their vertices, text and colours.
+std::string Dump(const Model& m) {
+    std::ostringstream s;
+    s.precision(17);
+    auto entity = [&](const Entity& e) {
+        const DrwEntityRecord& r = e.rec;
+        s << r.kind << ' ' << r.handle << ' ' << r.x1 << ' ' << r.y1 << ' ' << r.z1 << ' ' << r.x2
+          << ' ' << r.y2 << ' ' << r.z2 << ' ' << r.circleX << ' ' << r.circleY << ' '
+          << r.circleRadius << ' ' << r.arcX << ' ' << r.arcY << ' ' << r.arcRadius << ' '
+          << r.arcStartAngle << ' ' << r.arcEndAngle << ' ' << r.flags << ' ' << e.color << " '"
+          << e.text << "'";
+        for (const DrwVertex& v : e.vertices)
+            s << " (" << v.x << ',' << v.y << ',' << v.z << ',' << v.bulge << ')';
+        s << '\n';
+    };
+    for (const TableEntry& t : m.tables)
+        s << "table " << t.type << ' ' << t.name << ' ' << t.color << '\n';
+    for (const korva::cadio::Block& b : m.blocks) {
+        s << "block " << b.name << '\n';
+        for (const Entity& e : b.entities) entity(e);
+    }
+    for (const Entity& e : m.entities) entity(e);
+    s << "notes " << m.notes << '\n';
+    return s.str();
+}
+
+// The plain entities decoded by the library itself come out exactly as dxflib
+// reads them: attributes (layer colours, by-block colours), mirrored planes,
+// paper space, blocks, LWPOLYLINEs with extended data or odd counts (which
+// dxflib must then read, all of them), groups repeated, decimal commas.
+TEST(CadioLoad, PlainEntitiesReadWithoutDxflibGiveTheSameModel) {
+    const std::string tricky =
+        Blocks(Block("B", Line(0, 0, 1, 1) + "0\nCIRCLE\n8\nL1\n62\n0\n10\n1\n20\n2\n40\n3\n") +
+                   Block("C", "0\nARC\n8\n0\n10\n0\n20\n0\n40\n2\n50\n10\n51\n80\n230\n-1\n"),
+               Line(1, 2, 3, 4) +
+                   "0\nLINE\n8\nL1\n62\n3\n10\n1,5\n20\n2\n20\n7\n11\n3\n21\n4\n370\n25\n39\n2\n" +
+                   "0\nARC\n8\n0\n10\n5\n20\n5\n40\n2\n50\n350\n51\n20\n210\n0\n220\n0\n230\n-1\n" +
+                   "0\nCIRCLE\n8\n0\n67\n1\n10\n1\n20\n1\n40\n1\n" +
+                   "0\nCIRCLE\n8\n0\n10\n1\n20\n1\n40\n1\n210\n1\n220\n0\n230\n0\n" +
+                   "0\nPOINT\n8\n0\n10\n4\n20\n5\n" +
+                   "0\nLWPOLYLINE\n8\n0\n90\n3\n70\n1\n10\n0\n20\n0\n42\n0."
+                   "5\n10\n1\n20\n0\n10\n1\n20\n1\n" +
+                   "0\nLWPOLYLINE\n8\n0\n90\n5\n70\n0\n10\n0\n20\n0\n10\n2\n20\n0\n230\n-1\n" +
+                   "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n9\n21\n9\n1001\nAPP\n1000\nx\n" +
+                   Insert("B", 10, 0) + Insert("C", 0, 10) +
+                   "0\nTEXT\n8\n0\n10\n1\n20\n1\n40\n2\n1\nhello\n" + Line(5, 5, 6, 6));
+    const std::string withXdataPolyline =
+        Entities("0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n0\n20\n0\n10\n1\n20\n1\n1001\nAPP\n" +
+                 std::string("0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n5\n20\n5\n10\n6\n20\n6\n") +
+                 Line(0, 0, 1, 0));
+    const std::string withoutCount =
+        Entities("0\nLWPOLYLINE\n8\n0\n90\n3\n10\n0\n20\n0\n10\n1\n20\n0\n10\n1\n20\n1\n" +
+                 std::string("0\nLWPOLYLINE\n8\n0\n10\n5\n20\n5\n10\n6\n20\n6\n") +
+                 "0\nLWPOLYLINE\n8\n0\n90\n2\n10\n7\n20\n7\n10\n8\n20\n8\n10\n9\n20\n9\n");
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {{"tricky", tricky},
+                          {"extended data on a polyline", withXdataPolyline},
+                          {"a polyline without its count", withoutCount},
+                          {"r12_shapes", ReadFixture("r12_shapes.dxf")},
+                          {"r2000_blocks", ReadFixture("r2000_blocks.dxf")},
+                          {"r2000_ignored", ReadFixture("r2000_ignored.dxf")},
+                          {"r2000_lwpolyline", ReadFixture("r2000_lwpolyline.dxf")},
+                          {"r2000_mirrored", ReadFixture("r2000_mirrored.dxf")},
+                          {"run_small", ReadFixture("run_small.dxf")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Model fast, slow;
+        std::string e1, e2;
+        ASSERT_TRUE(LoadDxfText(c.text, &fast, &e1, {}, true)) << e1;
+        ASSERT_TRUE(LoadDxfText(c.text, &slow, &e2, {}, false)) << e2;
+        EXPECT_FALSE(slow.entities.empty());
+        EXPECT_EQ(Dump(fast), Dump(slow));
+    }
+}
+
+}  // namespace
+}  // namespace korva::cadio
+
+namespace korva::cadio {
+namespace {
+
+// A path that is not a regular file is refused at once: a FIFO nobody
+// writes to would otherwise block open() for good.
+TEST(CadioLoad, RefusesPathsThatAreNotRegularFilesWithoutWaiting) {
+    const std::string dir = testing::TempDir() + "cadio_paths_" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    const std::string fifo = dir + "/drawing.dxf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, dir, std::string("/dev/null")}) {
+        Model model;
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(LoadDxfFile(path, &model, &error, {})) << path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << path << ": " << error;
+    }
+    ::unlink(fifo.c_str());
+    ::rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -165,6 +165,56 @@ TEST_F(PlanTest, ARunningPlanRefusesMotionAndChanges) {
     EXPECT_EQ(Send("BREAK"), "E06\r");
 }
 
+// Every command word against a running plan, one row each: a new word's rule
+// shows up here when it is added to the engine's command table.
+TEST_F(PlanTest, EveryWordKeepsItsRuleWhileAPlanRuns) {
+    Record("R", {"GoPosition X,O,R,P,50"});
+    ASSERT_EQ(Send("START R"), "READY\r");
+    Run(0.5);
+    struct {
+        const char* line;
+        const char* reply;
+    } cases[] = {
+        {"GoPosition Y,O,R,P,1", "E07\r"},
+        {"Go Y,P", "E07\r"},
+        {"GoHome Y", "E07\r"},
+        {"GoOrigion Y", "E07\r"},
+        {"GonAxisHome N,Y,N,N", "E07\r"},
+        {"GoInterpolationline2 Y,1,Z,1", "E07\r"},
+        {"GoInterpolationline3 Y,1,Z,1,T,1", "E07\r"},
+        {"GoInterpolationArc Y,Z,0,0,1,0,P", "E07\r"},
+        {"Loaddefault", "E07\r"},
+        {"SetUnit Y,S", "E07\r"},
+        {"SetUserLimitAble Y,E", "E07\r"},
+        {"SAVE Q", "E07\r"},
+        {"START other", "E07\r"},
+        {"DEL R", "E07\r"},
+        {"OVER", "E05\r"},
+        {"delay 5", "E05\r"},
+        {"bogus", "E00\r"},
+        {"bogus?", "E00\r"},
+        {"Stop Y", "Y STOP\rOK\r"},
+        {"StopSlow Y", "Y STOP\rOK\r"},
+        {"PORTOUTPUT 3", "OK\r"},
+        {"PORTINPUT?", "PORTINPUT 0\rOK\r"},
+        {"EncodeValue? Y", "EncodeValue Y,0\rOK\r"},
+        {"SetUnit? Y", "SetUnit Y,M\rOK\r"},
+        {"SetUserlimitable? Y", "SetUserlimitable Y,D\rOK\r"},
+        {"SystemInfo?", "SystemInfo KT3007Q,1.0,4\rOK\r"},
+        {"Hello", "OK\r"},
+        {"ID?", "ID 1\rOK\r"},
+        {"select 1", "OK\r"},
+        {"end", "OK\r"},
+        {"PLAN?", "PLAN R\rOK\r"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Send(c.line), c.reply) << c.line;
+    EXPECT_TRUE(engine.PlanRunning());
+    EXPECT_TRUE(engine.Moving(1, 0));
+    EXPECT_EQ(engine.Outputs(), 3);
+    EXPECT_EQ(Send("STOPALL"), "X STOP\rOK\r");
+    EXPECT_FALSE(engine.PlanRunning());
+}
+
 TEST_F(PlanTest, BreakPausesAndStartResumes) {
     Record("B", {"GoPosition X,O,R,P,50", "delay 1000", "GoPosition Y,O,R,P,1"});
     ASSERT_EQ(Send("START B"), "READY\r");

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "AppFixture.h"
 #include "AppMessage.h"
 #include "CadIOBinding.h"
+#include "DialogFields.h"
 #include "DxfRunDlg.h"
 #include "KT300View.h"
 
@@ -23,25 +26,50 @@ namespace {
 
 const QString kFixtures = QStringLiteral(DXF_FIXTURES);
 
-// Records the calls; every axis stands still at 0.
+// Records the calls; a move takes the axes to its target at once.
 class FakeControl : public DxfControl {
   public:
     std::vector<std::string> calls;
     bool GoOrigion(std::int16_t a) override {
         calls.push_back("GoOrigion(" + std::to_string(a) + ")");
+        m_position[a == 1 ? 1 : 0] = 0;
         return true;
     }
-    bool GoInterpolationline2(std::int16_t, std::int16_t, float, float) override {
+    bool GoInterpolationline2(std::int16_t, std::int16_t, float x, float y) override {
         calls.push_back("GoInterpolationline2");
+        lines.emplace_back(x, y);
+        Move(x, y);
         return true;
     }
-    bool GoInterpolationArc(std::int16_t, std::int16_t, float, float, float, float,
+    std::vector<std::pair<float, float>> lines;
+    void SetPosition(double x, double y) {
+        m_position[0] = x;
+        m_position[1] = y;
+    }
+    bool GoInterpolationArc(std::int16_t, std::int16_t, float x, float y, float, float,
                             std::int16_t) override {
         calls.push_back("GoInterpolationArc");
+        Move(x, y);
         return true;
     }
     bool Stop(std::int16_t) override { return true; }
-    double GetPosition(std::int16_t) override { return 0; }
+    double GetPosition(std::int16_t a) override { return m_position[a == 1 ? 1 : 0].load(); }
+    bool SetSpeed(std::int16_t, float) override { return true; }
+    bool GetSpeed(std::int16_t, float* speed) override {
+        *speed = 10;
+        return true;
+    }
+    bool SetPortOutput(std::int16_t) override { return true; }
+    bool StopSlow(std::int16_t) override { return true; }
+    std::int32_t LastErrorCode() override { return 0; }
+    bool ReadDynamics(dxf::AxisDynamics*) override { return false; }
+
+  private:
+    void Move(float x, float y) {
+        m_position[0] = m_position[0].load() + x;
+        m_position[1] = m_position[1].load() + y;
+    }
+    std::atomic<double> m_position[2] = {0.0, 0.0};
 };
 
 struct Message {
@@ -200,6 +228,100 @@ TEST_F(DxfPanel, ImportOrdersThePathAndPreviewsIt) {
     ASSERT_EQ(control.calls.size(), 12u);
     EXPECT_EQ(control.calls[0], "GoOrigion(0)");
     EXPECT_EQ(control.calls[1], "GoOrigion(1)");
+}
+
+// What the shell relies on: the signals around a run, StopRun, and a start
+// that another panel's motion blocks (the reason on the tooltip).
+TEST_F(DxfPanel, TheShellSeesRunsStartAndFinishAndCanBlockAndStopThem) {
+    FakeControl control;
+    CDxfRunDlg panel(&control, nullptr, plan::CompletionTiming{std::chrono::milliseconds(5), 2});
+    ASSERT_TRUE(panel.OpenFile(kFixtures + "/r12_shapes.dxf"));
+    panel.OnImport();
+    int started = 0, finished = 0;
+    QObject::connect(&panel, &CDxfRunDlg::RunStarted, [&] { ++started; });
+    QObject::connect(&panel, &CDxfRunDlg::RunFinished, [&] { ++finished; });
+
+    panel.SetStartBlocked(QStringLiteral("The single-axis panel is moving X."));
+    QPushButton* run = panel.Button(CDxfRunDlg::IDC_RUN);
+    EXPECT_FALSE(run->isEnabled());
+    EXPECT_EQ(run->toolTip(), QStringLiteral("The single-axis panel is moving X."));
+    panel.OnRun();
+    EXPECT_FALSE(panel.IsRunning());
+    EXPECT_TRUE(control.calls.empty());
+    panel.SetStartBlocked(QString());
+    EXPECT_TRUE(run->isEnabled());
+    EXPECT_TRUE(run->toolTip().isEmpty());
+
+    panel.OnRun();
+    EXPECT_TRUE(panel.IsRunning());
+    EXPECT_EQ(started, 1);
+    EXPECT_TRUE(panel.Button(CDxfRunDlg::IDC_PAUSE)->isEnabled());
+    panel.StopRun();
+    ASSERT_TRUE(WaitUntil([&] { return !panel.IsRunning(); }));
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(panel.LastEnd().how, dxf::JobEnd::How::kStopped);
+    EXPECT_LT(control.calls.size(), 12u) << "the run ended early";
+    EXPECT_TRUE(run->isEnabled());
+    EXPECT_FALSE(panel.Button(CDxfRunDlg::IDC_PAUSE)->isEnabled());
+}
+
+// The job's fields: a bad value refuses the run with the field's name; good
+// ones place the drawing and the progress says how far the run has come.
+TEST_F(DxfPanel, JobFieldsAreCheckedAndTheProgressIsShown) {
+    FakeControl control;
+    CDxfRunDlg panel(&control, nullptr, plan::CompletionTiming{std::chrono::milliseconds(5), 2});
+    ASSERT_TRUE(panel.OpenFile(kFixtures + "/r12_shapes.dxf"));
+    panel.OnImport();
+    dxf::JobOptions o;
+    bool here = false;
+    QString error;
+    auto* scale = FindControlAs<QLineEdit>(&panel, CDxfRunDlg::IDC_SCALE);
+    for (const char* bad : {"0", "-2", "abc", ""}) {
+        scale->setText(QString::fromLatin1(bad));
+        EXPECT_FALSE(panel.JobOptionsOf(&o, &here, &error)) << bad;
+        messages.clear();
+        panel.OnRun();
+        EXPECT_FALSE(panel.IsRunning()) << bad;
+        ASSERT_EQ(messages.size(), 1u) << bad;
+        EXPECT_TRUE(messages[0].text.contains(QStringLiteral("cale")))
+            << messages[0].text.toStdString();
+    }
+    o = dxf::JobOptions{};
+    o.placement.scale = 2;
+    o.placement.offsetX = 5;
+    o.toolBit = 1;
+    panel.SetJobOptions(o, false);
+    ASSERT_TRUE(panel.JobOptionsOf(&o, &here, &error)) << error.toStdString();
+    EXPECT_EQ(o.placement.scale, 2);
+    EXPECT_EQ(o.toolBit, 1);
+    panel.OnRun();
+    ASSERT_TRUE(WaitUntil([&] { return !panel.IsRunning(); }));
+    EXPECT_EQ(panel.LastEnd().how, dxf::JobEnd::How::kCompleted)
+        << dxf::DescribeEnd(panel.LastEnd());
+    EXPECT_TRUE(panel.Progress()->text().startsWith(QStringLiteral("Done:")))
+        << panel.Progress()->text().toStdString();
+    EXPECT_EQ(panel.Preview()->Done(), static_cast<int>(panel.Path().size()));
+}
+
+// "Start here": the axes' position when the run starts is the drawing's
+// origin; the leading travel line goes there from the axes' origin.
+TEST_F(DxfPanel, StartHereTakesTheAxesPositionAsTheOrigin) {
+    FakeControl control;
+    CDxfRunDlg panel(&control, nullptr, plan::CompletionTiming{std::chrono::milliseconds(5), 2});
+    ASSERT_TRUE(panel.OpenFile(kFixtures + "/run_small.dxf"));
+    panel.OnImport();
+    dxf::JobOptions o;
+    o.placement.offsetX = 100;  // not used: the position is
+    panel.SetJobOptions(o, true);
+    control.SetPosition(30, 40);
+    panel.OnRun();
+    ASSERT_TRUE(WaitUntil([&] { return !panel.IsRunning(); }));
+    EXPECT_EQ(panel.LastEnd().how, dxf::JobEnd::How::kCompleted)
+        << dxf::DescribeEnd(panel.LastEnd());
+    ASSERT_FALSE(control.lines.empty());
+    // run_small.dxf starts at the drawing's origin: the first line is the travel to (30, 40).
+    EXPECT_EQ(control.lines.front(), std::make_pair(30.0f, 40.0f));
+    EXPECT_EQ(control.lines[1], std::make_pair(10.0f, 0.0f));
 }
 
 // The whole program against the simulator: open, import, run; the axes end

@@ -241,6 +241,24 @@ TEST(DxfPath, SmallGapsAndRoundingDoNotAddUp) {
     EXPECT_NEAR(machine, x - 0.00009, 1e-5);
 }
 
+// Each move is measured from where the values sent so far (single precision)
+// have taken the axes, in optimised builds too: every move then ends exactly
+// at its element's end as far as doubles tell.
+TEST(DxfPath, EachMoveEndsWhereTheSentValuesTakeTheAxes) {
+    Drawing d;
+    d.Add(Line(0, 0, 0.1, 0.7)).Add(Arc(3, 0.7, 2.9, 180, 270)).Add(Line(5.3, 5.3, 6.1, 6.7));
+    const std::vector<PathElement> path = d.Path();
+    double x = 0, y = 0;
+    for (const PathElement& e : path) {
+        if (!e.run || e.kind == kCircle) continue;
+        EXPECT_DOUBLE_EQ(x + e.dx, e.endX);
+        EXPECT_DOUBLE_EQ(y + e.dy, e.endY);
+        x += static_cast<double>(static_cast<float>(e.dx));
+        y += static_cast<double>(static_cast<float>(e.dy));
+        EXPECT_NE(x, e.endX) << "the values chosen are not exact floats";
+    }
+}
+
 TEST(DxfPath, CallsArePrintedWithSixDecimalsAndNoNegativeZero) {
     MotionCall c;
     c.method = MotionCall::Method::kGoInterpolationArc;

@@ -14,6 +14,7 @@
 
 #include "CadIOBinding.h"
 #include "CompletionWaiter.h"
+#include "DxfJob.h"
 #include "DxfPath.h"
 #include "DxfRun.h"
 #include "KORVAKT3002Ctl.h"
@@ -175,6 +176,134 @@ TEST_F(DxfOnSimulator, StopEndsTheRunWhereTheAxesAre) {
     EXPECT_LT(x, 40);
     EXPECT_EQ(sim.engine().Position(1, 1), 0);
     EXPECT_FALSE(sim.engine().Moving(1, 0));
+}
+
+// The control as a job sees it, each failure with its GetErrorCode.
+class JobMotion : public JobControl, public plan::AxisPoller {
+  public:
+    explicit JobMotion(CKORVAKT3002Ctrl& c) : m_c(c), m_motion(c) {}
+    bool GoOrigion(std::int16_t a) override { return Checked(m_motion.GoOrigion(a)); }
+    bool GoInterpolationline2(std::int16_t a1, std::int16_t a2, float x, float y) override {
+        return Checked(m_motion.GoInterpolationline2(a1, a2, x, y));
+    }
+    bool GoInterpolationArc(std::int16_t a1, std::int16_t a2, float tx, float ty, float cx,
+                            float cy, std::int16_t d) override {
+        return Checked(m_motion.GoInterpolationArc(a1, a2, tx, ty, cx, cy, d));
+    }
+    bool SetSpeed(std::int16_t a, float v) override { return Checked(m_c.SetSpeed(a, v)); }
+    bool GetSpeed(std::int16_t a, float* v) override {
+        *v = m_c.GetSpeed(a);
+        return Checked(m_c.GetErrorCode() == 0);
+    }
+    bool SetPortOutput(std::int16_t v) override { return Checked(m_c.SetPortOutput(v)); }
+    bool StopSlow(std::int16_t a) override { return Checked(m_c.StopSlow(a)); }
+    std::int32_t LastErrorCode() override { return m_code; }
+    bool Stop(std::int16_t a) override { return m_c.Stop(a); }
+    double GetPosition(std::int16_t a) override { return m_c.GetPosition(a); }
+
+  private:
+    bool Checked(bool ok) {
+        if (!ok) m_code = m_c.GetErrorCode();
+        return ok;
+    }
+    CKORVAKT3002Ctrl& m_c;
+    Motion m_motion;
+    std::int32_t m_code = 0;
+};
+
+class DxfJobOnSimulator : public DxfOnSimulator {
+  protected:
+    std::vector<JobStep> JobOf(const std::string& file, const JobOptions& o) {
+        CCadIO cad;
+        Importer importer;
+        const DrwReceiver window = importer.Receiver();
+        EXPECT_TRUE(cad.Create());
+        cad.SetWindow(&window, 1025);
+        EXPECT_TRUE(cad.LoadFromFile(std::string(DXF_FIXTURES) + "/" + file, nullptr));
+        cad.GetData();
+        std::vector<JobStep> steps;
+        std::string error;
+        EXPECT_TRUE(BuildJob(PreparePath(std::move(importer.Elements())), o, &steps, &error))
+            << error;
+        return steps;
+    }
+
+    // The job as the panel runs it: each move followed by the completion wait,
+    // the waits' last readings telling whether a move happened.
+    JobEnd RunOnSim(const std::vector<JobStep>& steps, const JobOptions& o, JobHooks hooks = {}) {
+        JobMotion motion(control);
+        const std::atomic<int> noHardStop{0};
+        plan::CompletionWaiter waiter(motion, noHardStop, {},
+                                      plan::CompletionTiming{std::chrono::milliseconds(20), 5});
+        waiter.MarkUsed(0);
+        waiter.MarkUsed(1);
+        hooks.wait = [&] { waiter.Wait(); };
+        hooks.position = [&](double* x, double* y) {
+            *x = waiter.Positions().position[0];
+            *y = waiter.Positions().position[1];
+            return true;
+        };
+        return RunJob(motion, steps, o, stop, pause, hooks);
+    }
+
+    std::atomic<int> stop{0}, pause{0};
+};
+
+TEST_F(DxfJobOnSimulator, PauseHoldsTheAxesWithTheToolOffAndResumeFinishesTheDrawing) {
+    JobOptions o;
+    o.drawSpeed = 40;
+    o.travelSpeed = 80;
+    o.toolBit = 3;
+    const std::vector<JobStep> steps = JobOf("run_small.dxf", o);
+    double heldX = -1, heldY = -1;
+    int heldOutputs = -1;
+    bool movedWhileHeld = false;
+    std::thread resumer;
+    JobHooks hooks;
+    hooks.onMove = [&](std::size_t, std::size_t move) {
+        if (move == 3) pause = 1;  // the first line, (0,0) to (10,0)
+    };
+    hooks.onHold = [&](bool held) {
+        if (!held) return;
+        resumer = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            heldX = sim.engine().Position(1, 0);
+            heldY = sim.engine().Position(1, 1);
+            heldOutputs = sim.engine().Outputs();
+            movedWhileHeld = sim.engine().Moving(1, 0) || sim.engine().Moving(1, 1);
+            pause = 0;
+        });
+    };
+    const JobEnd end = RunOnSim(steps, o, hooks);
+    if (resumer.joinable()) resumer.join();
+    EXPECT_EQ(end.how, JobEnd::How::kCompleted) << DescribeEnd(end);
+    EXPECT_NEAR(heldX, 10, 1e-3) << "held where the move in progress ended";
+    EXPECT_NEAR(heldY, 0, 1e-3);
+    EXPECT_FALSE(movedWhileHeld);
+    EXPECT_EQ(heldOutputs, 0) << "the tool is off while held";
+    EXPECT_NEAR(sim.engine().Position(1, 0), 16, 1e-3);
+    EXPECT_NEAR(sim.engine().Position(1, 1), 8, 1e-3);
+    EXPECT_EQ(sim.engine().Outputs(), 0) << "the tool is off at the end";
+    EXPECT_FLOAT_EQ(control.GetSpeed(0), 20) << "the axes' own speed is back";
+}
+
+TEST_F(DxfJobOnSimulator, AMoveTheControllerRefusesEndsTheRunWithTheAxesWhereTheyStopped) {
+    // X may not pass 5: the first line, to (10, 0), is refused (E03).
+    ASSERT_TRUE(control.SetLimitPos(0, 5));
+    ASSERT_TRUE(control.SetLimitAble(0, 0));  // "E": enabled
+    JobOptions o;
+    o.toolBit = 0;
+    const std::vector<JobStep> steps = JobOf("run_small.dxf", o);
+    const JobEnd end = RunOnSim(steps, o);
+    EXPECT_EQ(end.how, JobEnd::How::kFailed);
+    EXPECT_EQ(end.move, 3u);
+    EXPECT_EQ(end.moves, 6u);
+    const std::string text = DescribeEnd(end);
+    EXPECT_NE(text.find("move 3 of 6"), std::string::npos) << text;
+    EXPECT_NE(text.find("GoInterpolationline2(0, 1, 10.000000, 0.000000)"), std::string::npos)
+        << text;
+    EXPECT_EQ(sim.engine().Position(1, 0), 0);
+    EXPECT_EQ(sim.engine().Outputs(), 0) << "the tool is off";
 }
 
 }  // namespace

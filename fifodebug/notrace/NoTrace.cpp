@@ -1,0 +1,11 @@
+#include "Trace.h"
+
+namespace korva {
+
+bool TraceEnabled() {
+    return false;
+}
+
+void Trace(const char* /*format*/, ...) {}
+
+}  // namespace korva
