@@ -207,6 +207,12 @@ QString CKT300View::ErrorCodeText(int code) {
             return QStringLiteral("the command could not be sent");
         case 20010:
             return QStringLiteral("the input port reply could not be read");
+        case 20011:
+            return QStringLiteral("the reply held no value");
+        case 20012:
+            return QStringLiteral("interrupted by a stop");
+        case 10302:
+            return QStringLiteral("the controller did not answer the handshake");
         case 10103:
             return QStringLiteral("the device is not open");
         case 10104:
