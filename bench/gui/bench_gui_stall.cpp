@@ -321,9 +321,8 @@ int main(int argc, char** argv) {
             watch.join();
             const std::vector<std::string> all = peer.Lines();
             const bool stop = all.size() > lines && all[lines] == "STOPALL";
-            toWire.push_back(stop ? std::chrono::duration<double, std::milli>(arrived - clicked)
-                                        .count()
-                                  : -1.0);
+            toWire.push_back(
+                stop ? std::chrono::duration<double, std::milli>(arrived - clicked).count() : -1.0);
         }
         p.view->OnComportClose();
         RunUntil([&p] { return p.Quiet(); }, 30000);
