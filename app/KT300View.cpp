@@ -270,7 +270,11 @@ void CKT300View::RequestReadout() {
         [this](std::array<std::optional<double>, 4> p) {
             m_bReadoutPending = false;
             for (std::size_t a = 0; a < p.size(); ++a) {
-                if (p[a]) m_readout[a] = *p[a];
+                if (!p[a]) continue;
+                m_readout[a] = *p[a];
+                // After Stop all the panel's coordinate shows where the axis
+                // ended, as the readout does.
+                m_pSingleRun->ShowPosition(static_cast<int>(a), *p[a]);
             }
             emit readoutChanged();
         });

@@ -224,6 +224,12 @@ void CSingleRunDlg::SetStatusText(const QString& text) {
     m_pStatus->setText(text);
 }
 
+void CSingleRunDlg::ShowPosition(int axis, double position) {
+    if (axis != m_nAxis.load() || m_nMonitoring[axis] != 0) return;
+    m_fPosition = static_cast<float>(position);
+    Refresh();
+}
+
 // --- the bound controls ---
 
 void CSingleRunDlg::Refresh() {

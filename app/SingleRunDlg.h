@@ -56,6 +56,9 @@ class CSingleRunDlg : public QWidget {
     static int UnitIndexOfCode(const QString& code);
 
     void SetStatusText(const QString& text);
+    // A position read elsewhere (the readout): shown when the axis is the
+    // current one and no monitor thread shows it already.
+    void ShowPosition(int axis, double position);
 
     // Ends every monitor thread and waits for it (shutdown). Idempotent.
     void StopMonitoring();
