@@ -1,12 +1,13 @@
 #pragma once
-// The control module libKORVAKT3002.so, loaded at run time. It is found
-// through the registry entry that its self-registration wrote (when
-// registered), else beside the program in ../lib (build and install trees),
-// else by the dynamic loader's search path.
+// The control module libKORVAKT3002.so, loaded at run time, found by the
+// search every host uses (korva::ControlModuleCandidates): $KORVA_MODULE,
+// else the registration, else ../lib beside the program, else the dynamic
+// loader's search path.
 #include <memory>
 #include <string>
 
 #include "KorvaModule.h"
+#include "SharedLibrary.h"
 
 class QWidget;
 
@@ -16,7 +17,7 @@ class ControlModule {
   public:
     // Loads the module; on failure returns nullptr and says why in *error.
     static std::shared_ptr<ControlModule> Load(std::string* error);
-    ~ControlModule();  // unloads the module
+    ~ControlModule() = default;  // unloads the module
     ControlModule(const ControlModule&) = delete;
     ControlModule& operator=(const ControlModule&) = delete;
 
@@ -25,19 +26,15 @@ class ControlModule {
     // The control's widget face as a hidden child of parent, when the
     // module's widget library offers one; else nullptr.
     QWidget* CreateFace(QWidget* parent) const;
-    const std::string& Path() const { return m_path; }
-
-    // The module path the registry names for the control's ProgID, or empty.
-    static std::string RegisteredModulePath();
+    const std::string& Path() const { return m_hModule.Path(); }
 
   private:
-    ControlModule(void* handle, std::string path);
+    explicit ControlModule(korva::SharedLibrary module);
 
-    void* m_hModule;
-    std::string m_path;
+    korva::SharedLibrary m_hModule;
+    korva::SharedLibrary m_hUi;  // the control's widget library; closed before the module
     KORVA_CreateInstanceFn m_pCreate = nullptr;
     using CreateFaceFn = QWidget* (*)(QWidget* parent);
-    void* m_hUi = nullptr;  // the control's widget library
     CreateFaceFn m_pCreateFace = nullptr;
 };
 

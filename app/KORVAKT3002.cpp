@@ -58,6 +58,24 @@ std::unique_lock<std::recursive_mutex> CKORVAKT3002::HoldCalls() {
     return std::unique_lock<std::recursive_mutex>(m_callLock);
 }
 
+bool CKORVAKT3002::StopAxesNow(bool slow) {
+    KorvaDispatch* control = m_pControl;
+    if (control == nullptr) return false;
+    auto call = [control](Dispid id, std::vector<korva::Variant> argv) {
+        korva::Variant result;
+        if (control->Invoke(static_cast<korva::DISPID>(id), korva::kInvokeMethod, argv, &result) !=
+            korva::S_OK)
+            return false;
+        return ToBool(result);
+    };
+    if (!slow) return call(Dispid::Stopall, {});
+    bool all = true;
+    for (std::int16_t axis = 0; axis < 4; ++axis) {
+        all = call(Dispid::StopSlow, {korva::Variant(axis)}) && all;
+    }
+    return all;
+}
+
 korva::Variant CKORVAKT3002::Invoke(Dispid id, std::uint16_t flags,
                                     std::initializer_list<korva::Variant> args) {
     korva::Variant result;

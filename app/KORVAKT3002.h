@@ -160,6 +160,11 @@ class CKORVAKT3002 {
     // Keeps other threads' calls out while the holder runs a call and reads
     // its GetErrorCode (the error code belongs to the control, not to a thread).
     std::unique_lock<std::recursive_mutex> HoldCalls();
+    // The stop of every axis (immediate: one STOPALL line; slow: StopSlow of
+    // each axis), outside the one-call-at-a-time lock: the protocol lets a
+    // stop overtake an exchange that waits for its reply, and Stop all must
+    // not queue behind it. Any thread; not while Destroy runs.
+    bool StopAxesNow(bool slow);
 
     // --- the members of _DKORVAKT3002 ---
     QString GetLangenge();

@@ -3,11 +3,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <memory>
 
 #include "AboutDlg.h"
 #include "AppMessage.h"
@@ -56,7 +60,34 @@ CMainFrame::CMainFrame() {
     toolBar->setObjectName(QStringLiteral("StandardToolBar"));
     toolBar->setIconSize(QSize(16, 15));
     toolBar->addAction(Command(ID_APP_ABOUT));
+    toolBar->addSeparator();
+    // Stop all: on the tool bar of every tab. The shortcut is caught for the
+    // whole program (also while a dialog or message box is open).
+    m_pStopAll = toolBar->addAction(QStringLiteral("Stop all"));
+    m_pStopAll->setToolTip(
+        QStringLiteral("Stop all axes now (%1)").arg(QLatin1String(kStopAllShortcut)));
+    m_pStopAll->setObjectName(QStringLiteral("StopAll"));
+    m_pStopAllSlow = toolBar->addAction(QStringLiteral("Slow stop all"));
+    m_pStopAllSlow->setToolTip(QStringLiteral("Decelerate and stop all axes"));
+    m_pStopAllSlow->setObjectName(QStringLiteral("StopAllSlow"));
+    connect(m_pStopAll, &QAction::triggered, this, [this] { m_pView->StopAll(false); });
+    connect(m_pStopAllSlow, &QAction::triggered, this, [this] { m_pView->StopAll(true); });
+    toolBar->addSeparator();
+    m_pReadout = new QLabel(toolBar);
+    m_pReadout->setObjectName(QStringLiteral("Readout"));
+    m_pReadout->setMinimumWidth(520);
+    toolBar->addWidget(m_pReadout);
+    qApp->installEventFilter(this);
+
     statusBar()->showMessage(QStringLiteral("Ready"));
+    m_pConnection = new QLabel(statusBar());
+    m_pFailure = new QLabel(statusBar());
+    statusBar()->addPermanentWidget(m_pFailure);
+    statusBar()->addPermanentWidget(m_pConnection);
+    connect(m_pView, &CKT300View::statusChanged, this, [this] { UpdateStatus(); });
+    connect(m_pView, &CKT300View::readoutChanged, this,
+            [this] { m_pReadout->setText(m_pView->ReadoutText()); });
+    UpdateStatus();
 
     QAction* toolBarToggle = Command(ID_VIEW_TOOLBAR);
     toolBarToggle->setCheckable(true);
@@ -154,7 +185,58 @@ void CMainFrame::OnAppAbout() {
     dlg.exec();
 }
 
+void CMainFrame::UpdateStatus() {
+    const bool open = m_pView->DeviceOpen();
+    m_pStopAll->setEnabled(open);
+    m_pStopAllSlow->setEnabled(open);
+    m_pConnection->setText(open ? m_pView->ConnectionText() : QStringLiteral("No device open"));
+    m_pFailure->setText(m_pView->LastFailureText());
+    m_pReadout->setText(open ? m_pView->ReadoutText() : QString());
+    // The interlock's reason, for whoever looks for why Run is grey.
+    const int owner = m_pView->MotionOwner();
+    const int other =
+        owner == CKT300View::kSingleRun ? CKT300View::kPlanRun : CKT300View::kSingleRun;
+    const QString reason = owner == -1 ? QString() : m_pView->StartBlockedReason(other);
+    if (reason.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("Ready"));
+    } else {
+        statusBar()->showMessage(reason);
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (QKeySequence(key->keyCombination()) == QKeySequence(QLatin1String(kStopAllShortcut)) &&
+            m_pStopAll->isEnabled()) {
+            if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) m_pStopAll->trigger();
+            event->accept();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!m_bCloseAllowed) {
+        // Anything still moving is stopped and seen standing first; then
+        // the close comes again.
+        auto later = std::make_shared<bool>(false);
+        bool now = false;
+        m_pView->LeaveSafely([this, later, &now] {
+            if (!*later) {
+                now = true;
+                return;
+            }
+            m_bCloseAllowed = true;
+            close();
+        });
+        *later = true;
+        if (!now) {
+            event->ignore();
+            return;
+        }
+    }
     m_pView->Shutdown();
     event->accept();
 }

@@ -9,6 +9,7 @@
 #include "KT300Doc.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 
 namespace stagedesk {
@@ -35,6 +36,15 @@ class CMainFrame : public QMainWindow {
 
     void OnAppAbout();
 
+    // Stop all: the immediate stop (button and shortcut) and the
+    // decelerating stop (second action).
+    QAction* StopAllAction() const { return m_pStopAll; }
+    QAction* StopAllSlowAction() const { return m_pStopAllSlow; }
+    static constexpr const char* kStopAllShortcut = "F12";
+    QLabel* ReadoutLabel() const { return m_pReadout; }
+    QLabel* ConnectionLabel() const { return m_pConnection; }
+    QLabel* FailureLabel() const { return m_pFailure; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -42,6 +52,8 @@ class CMainFrame : public QMainWindow {
     void CreateMenu();
     void ApplyMenuTexts();
     void UpdateLanguageChecks();
+    void UpdateStatus();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QAction* AddCommand(QMenu* menu, int id, const char* text);
 
     CKT300Doc m_Doc;
@@ -49,6 +61,12 @@ class CMainFrame : public QMainWindow {
     std::map<int, QAction*> m_commands;
     QMenu* m_pPopup[3] = {nullptr, nullptr, nullptr};
     QMenu* m_pLanguageMenu = nullptr;
+    QAction* m_pStopAll = nullptr;
+    QAction* m_pStopAllSlow = nullptr;
+    QLabel* m_pReadout = nullptr;
+    QLabel* m_pConnection = nullptr;
+    QLabel* m_pFailure = nullptr;
+    bool m_bCloseAllowed = false;
 };
 
 }  // namespace stagedesk

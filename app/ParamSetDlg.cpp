@@ -6,7 +6,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -181,7 +184,14 @@ void CParamSetDlg::CreateControls() {
         MakeControl<QLabel>(this, id, QRect(0, 0, 80, 24), QStringLiteral("mm"))->hide();
     }
 
-    MakeControl<QLabel>(this, IDC_PS_STATUS, QRect(20, 534, 860, 24), QString());
+    MakeControl<QLabel>(this, IDC_PS_STATUS, QRect(20, 534, 560, 24), QString());
+    // Reload-all and the factory reset show how far they are.
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setGeometry(600, 534, 280, 22);
+    m_pProgress->setRange(0, kReloadReads);
+    m_pProgress->hide();
+    m_pFactoryTimer = new QTimer(this);
+    m_pFactoryTimer->setSingleShot(true);
     MakeControl<QLabel>(this, IDC_PS_HINT, QRect(20, 562, 860, 24),
                         QString::fromUtf8("输入数值，左键单击空白处，设置要修改参数"));
 }
@@ -271,9 +281,35 @@ void CParamSetDlg::SetUnitLabels(int unitIndex) {
 }
 
 void CParamSetDlg::SetReadingState(bool reading) {
+    // The factory-settings wait also holds the axis choice: the reload
+    // that follows reads the axis chosen when it started.
     PushButton(IDC_PS_RELOAD)->setEnabled(!reading);
     PushButton(IDC_PS_FACTORY)->setEnabled(!reading);
+    for (QAbstractButton* radio : m_pAxisGroup->buttons()) radio->setEnabled(!reading);
     Label(IDC_PS_STATUS)->setText(reading ? Text("IDC_STATIC_READING") : QString());
+    m_pProgress->setVisible(reading);
+    if (reading) m_pProgress->setValue(0);
+}
+
+void CParamSetDlg::SetRequestState(bool running) {
+    m_nRequests += running ? 1 : -1;
+    if (m_nRequests < 0) m_nRequests = 0;
+    // Fields and lists wait with the request: a second write cannot start
+    // from values the first one is about to replace.
+    const bool idle = m_nRequests == 0;
+    for (QObject* child : children()) {
+        auto* w = qobject_cast<QWidget*>(child);
+        if (w == nullptr) continue;
+        if (qobject_cast<QLineEdit*>(w) != nullptr || qobject_cast<QComboBox*>(w) != nullptr)
+            w->setEnabled(idle);
+    }
+}
+
+void CParamSetDlg::CancelRequests() {
+    m_pFactoryTimer->stop();
+    m_bFactoryPending = false;
+    while (m_nRequests > 0) SetRequestState(false);
+    SetReadingState(false);
 }
 
 // --- reload ---
@@ -285,91 +321,162 @@ void CParamSetDlg::SelectAxis(int axis) {
     ReloadAll();
 }
 
-void CParamSetDlg::ReloadAll() {
-    SetReadingState(true);
-    CKORVAKT3002& c = Control();
-    const std::int16_t a = m_nAxis;
+namespace {
+
+// Everything reload-all reads, in the order it reads it.
+struct ReloadValues {
+    QString encoder;
+    std::int16_t stageStyle = 0;
+    std::int16_t work = 0;
+    float stageSteps = 0, pitch = 0;
+    std::int32_t driveRat = 0, radius = 0;
+    float distance = 0, limitPos = 0, limitNeg = 0, resolution = 0, offset = 0;
+    bool limitAble = false;
+    float speed = 0, accSpeed = 0, homeSpeed = 0;
+    double position = 0;
+    float initSpeed = 0;
     QString unitCode;
-    bool allRead = true;
-    {
-        // The getters fall back to the last known value when an exchange
-        // fails; only the error code tells, so each read is checked with it.
-        auto hold = c.HoldCalls();
-        allRead = c.GetIsOpen();
-        auto check = [&] { allRead = allRead && c.GetErrorCode() == 0; };
-        const QString encoder = c.GetEncoderStyle(a);
-        check();
-        m_nStageStyle = c.GetAxisStyle(a);
-        check();
-        const std::int16_t work = c.Getworkstate(a);
-        check();
-        m_fStageSteps = c.GetStageSteps(a);
-        check();
-        m_fPitch = c.GetPitch(a);
-        check();
-        m_nDriveRat = c.GetDriveRat(a);
-        check();
-        m_nRadius = c.Getradius(a);
-        check();
-        m_fDistance = c.Getdistance(a);
-        check();
-        m_fLimitPos = c.GetLimitPos(a);
-        check();
-        m_fLimitNeg = c.GetLimitNeg(a);
-        check();
-        m_fResolution = c.Getresolution(a);
-        check();
-        m_fOffset = c.GetOffset(a);
-        check();
-        const bool limitAble = c.GetLimitAble(a);
-        check();
-        m_fSpeed = c.GetSpeed(a);
-        check();
-        m_fAccSpeed = c.GetAccSpeed(a);
-        check();
-        m_fHomeSpeed = c.GetHomeSpeed(a);
-        check();
-        m_fPosition = c.GetPosition(a);
-        check();
-        m_fInitSpeed = c.GetInitSpeed(a);
-        check();
-        unitCode = c.GetUnit(a);
-        check();
+    bool open = false;
+    int reads = 0;       // reads answered
+    QString failedCall;  // the first read that failed
+    int failedCode = 0;
+};
 
-        m_strStageStyle = m_nStageStyle == 1 ? QStringLiteral("Rotate") : QStringLiteral("Linear");
-        m_strEncoder = EncoderText(encoder);
-        m_strWorkstate = work == 0 ? QStringLiteral("Close") : QStringLiteral("Open");
-        m_strLimitAble = limitAble ? QStringLiteral("Disable") : QStringLiteral("Enable");
-    }
-    SetEncoderList(m_nStageStyle == 1 ? 1 : 0);
+}  // namespace
 
-    CSingleRunDlg* single = m_pView->SingleRun();
-    single->SetUnitCode(a, unitCode);
-    const int unitIndex = CSingleRunDlg::UnitIndexOfCode(unitCode);
-    if (single->CurrentAxis() == a) single->SetUnitLabels(unitIndex);
-    if (unitIndex >= 0) {
-        m_strUnit = QString::fromLatin1(kUnitTexts[unitIndex]);
-        m_nUnitSaved = unitIndex;
-        SetUnitLabels(unitIndex);
-    }
+void CParamSetDlg::ReloadAll(std::function<void()> then) {
+    SetReadingState(true);
+    SetRequestState(true);
+    CKORVAKT3002* c = &Control();
+    const std::int16_t a = m_nAxis;
+    QPointer<QProgressBar> progress = m_pProgress;
+    m_pView->Worker().Post<ReloadValues>(
+        this,
+        [c, a, progress] {
+            ReloadValues v;
+            // The getters fall back to the last known value when an exchange
+            // fails; only the error code tells, so each read is checked, and
+            // the first that fails ends the reload (a mute controller costs
+            // one time limit, not nineteen).
+            auto hold = c->HoldCalls();
+            v.open = c->GetIsOpen();
+            if (!v.open) return v;
+            auto read = [&](const char* name, auto fn) {
+                if (!v.failedCall.isEmpty()) return;
+                fn();
+                const int code = c->GetErrorCode();
+                if (code != 0) {
+                    v.failedCall = QString::fromLatin1(name);
+                    v.failedCode = code;
+                    return;
+                }
+                const int done = ++v.reads;
+                QMetaObject::invokeMethod(
+                    progress,
+                    [progress, done] {
+                        if (progress) progress->setValue(done);
+                    },
+                    Qt::QueuedConnection);
+            };
+            read("GetEncoderStyle", [&] { v.encoder = c->GetEncoderStyle(a); });
+            read("GetAxisStyle", [&] { v.stageStyle = c->GetAxisStyle(a); });
+            read("Getworkstate", [&] { v.work = c->Getworkstate(a); });
+            read("GetStageSteps", [&] { v.stageSteps = c->GetStageSteps(a); });
+            read("GetPitch", [&] { v.pitch = c->GetPitch(a); });
+            read("GetDriveRat", [&] { v.driveRat = c->GetDriveRat(a); });
+            read("Getradius", [&] { v.radius = c->Getradius(a); });
+            read("Getdistance", [&] { v.distance = c->Getdistance(a); });
+            read("GetLimitPos", [&] { v.limitPos = c->GetLimitPos(a); });
+            read("GetLimitNeg", [&] { v.limitNeg = c->GetLimitNeg(a); });
+            read("Getresolution", [&] { v.resolution = c->Getresolution(a); });
+            read("GetOffset", [&] { v.offset = c->GetOffset(a); });
+            read("GetLimitAble", [&] { v.limitAble = c->GetLimitAble(a); });
+            read("GetSpeed", [&] { v.speed = c->GetSpeed(a); });
+            read("GetAccSpeed", [&] { v.accSpeed = c->GetAccSpeed(a); });
+            read("GetHomeSpeed", [&] { v.homeSpeed = c->GetHomeSpeed(a); });
+            read("GetPosition", [&] { v.position = c->GetPosition(a); });
+            read("GetInitSpeed", [&] { v.initSpeed = c->GetInitSpeed(a); });
+            read("GetUnit", [&] { v.unitCode = c->GetUnit(a); });
+            return v;
+        },
+        [this, a, then](ReloadValues v) {
+            SetRequestState(false);
+            const bool allRead = v.open && v.failedCall.isEmpty();
+            if (allRead) {
+                // Only a complete reload replaces what the panel shows.
+                m_nStageStyle = v.stageStyle;
+                m_fStageSteps = v.stageSteps;
+                m_fPitch = v.pitch;
+                m_nDriveRat = v.driveRat;
+                m_nRadius = v.radius;
+                m_fDistance = v.distance;
+                m_fLimitPos = v.limitPos;
+                m_fLimitNeg = v.limitNeg;
+                m_fResolution = v.resolution;
+                m_fOffset = v.offset;
+                m_fSpeed = v.speed;
+                m_fAccSpeed = v.accSpeed;
+                m_fHomeSpeed = v.homeSpeed;
+                m_fPosition = v.position;
+                m_fInitSpeed = v.initSpeed;
+                m_strStageStyle =
+                    m_nStageStyle == 1 ? QStringLiteral("Rotate") : QStringLiteral("Linear");
+                m_strEncoder = EncoderText(v.encoder);
+                m_strWorkstate = v.work == 0 ? QStringLiteral("Close") : QStringLiteral("Open");
+                m_strLimitAble = v.limitAble ? QStringLiteral("Disable") : QStringLiteral("Enable");
+                SetEncoderList(m_nStageStyle == 1 ? 1 : 0);
 
-    RefreshControls();
-    // A reload that could not read is not reported as a success.
-    ShowMessage(this, Text(allRead ? "IDS_STRING_GETTINGOK" : "IDS_STRING_GETTINGERR"));
-    SetReadingState(false);
+                CSingleRunDlg* single = m_pView->SingleRun();
+                single->SetUnitCode(a, v.unitCode);
+                const int unitIndex = CSingleRunDlg::UnitIndexOfCode(v.unitCode);
+                if (single->CurrentAxis() == a) single->SetUnitLabels(unitIndex);
+                if (unitIndex >= 0) {
+                    m_strUnit = QString::fromLatin1(kUnitTexts[unitIndex]);
+                    m_nUnitSaved = unitIndex;
+                    SetUnitLabels(unitIndex);
+                }
+            } else if (!v.failedCall.isEmpty()) {
+                m_pView->ReportFailure(v.failedCall, v.failedCode);
+            }
+            RefreshControls();
+            SetReadingState(false);
+            // A reload that could not read is not reported as a success.
+            ShowMessage(this, Text(allRead ? "IDS_STRING_GETTINGOK" : "IDS_STRING_GETTINGERR"));
+            if (then) then();
+        });
 }
 
 // --- writes ---
 
-void CParamSetDlg::ReportWrite(bool ok, bool reload, const std::function<void()>& readBack) {
-    if (ok) {
-        ShowMessage(this, Text("IDS_STRING_SETTINGOK"));
-        if (reload) ReloadAll();
-        return;
-    }
-    ShowMessage(this, Text("IDS_STRING_SETTINGERR"));
-    readBack();
-    RefreshControls();
+void CParamSetDlg::RunWrite(const QString& call, std::function<bool()> write, bool reload,
+                            std::function<void()> readBack, std::function<void(bool)> after) {
+    struct Result {
+        bool ok = false;
+        int code = 0;
+    };
+    SetRequestState(true);
+    CKORVAKT3002* c = &Control();
+    m_pView->Worker().Post<Result>(
+        this,
+        [c, write, readBack] {
+            Result r;
+            auto hold = c->HoldCalls();
+            r.ok = write();
+            if (!r.ok) {
+                r.code = c->GetErrorCode();
+                // The field shows the controller's value again.
+                if (readBack) readBack();
+            }
+            return r;
+        },
+        [this, call, reload, after](Result r) {
+            SetRequestState(false);
+            if (!r.ok && r.code != 0) m_pView->ReportFailure(call, r.code);
+            if (!r.ok) RefreshControls();
+            ShowMessage(this, Text(r.ok ? "IDS_STRING_SETTINGOK" : "IDS_STRING_SETTINGERR"));
+            if (after) after(r.ok);
+            if (r.ok && reload) ReloadAll();
+        });
 }
 
 void CParamSetDlg::WriteEdit(const EditField& field) {
@@ -378,62 +485,79 @@ void CParamSetDlg::WriteEdit(const EditField& field) {
                                                        : ReadIntField(edit, *field.nValue);
     if (!parsed) return;
     const std::int16_t a = m_nAxis;
-    ReportWrite(field.write(a), field.reload, [&] { field.readBack(a); });
+    auto write = field.write;
+    auto readBack = field.readBack;
+    RunWrite(
+        QStringLiteral("Write of field %1").arg(field.id), [write, a] { return write(a); },
+        field.reload, [readBack, a] { readBack(a); });
 }
 
 void CParamSetDlg::WriteList(int id) {
-    CKORVAKT3002& c = Control();
+    CKORVAKT3002* c = &Control();
     const std::int16_t a = m_nAxis;
     QComboBox* combo = Combo(id);
-    const int index = combo->currentIndex();
-    const bool open = c.GetIsOpen();
-    bool ok = false;
-    std::function<void()> readBack;
+    const auto index = static_cast<std::int16_t>(combo->currentIndex());
+    const bool open = m_pView->DeviceOpen();
     if (id == IDC_PS_WORKSTATE) {
         m_strWorkstate = combo->currentText();
-        ok = open && c.Setworkstate(a, static_cast<std::int16_t>(index));
-        readBack = [this, &c, a] {
-            m_strWorkstate =
-                c.Getworkstate(a) == 0 ? QStringLiteral("Close") : QStringLiteral("Open");
-        };
+        RunWrite(
+            QStringLiteral("Setworkstate"),
+            [c, a, index, open] { return open && c->Setworkstate(a, index); }, true,
+            [this, c, a] {
+                m_strWorkstate =
+                    c->Getworkstate(a) == 0 ? QStringLiteral("Close") : QStringLiteral("Open");
+            });
     } else if (id == IDC_PS_ENCODER) {
         m_strEncoder = combo->currentText();
-        ok = open && c.SetEncoderStyle(a, m_strEncoder);
-        readBack = [this, &c, a] { m_strEncoder = EncoderText(c.GetEncoderStyle(a)); };
+        const QString encoder = m_strEncoder;
+        RunWrite(
+            QStringLiteral("SetEncoderStyle"),
+            [c, a, encoder, open] { return open && c->SetEncoderStyle(a, encoder); }, true,
+            [this, c, a] { m_strEncoder = EncoderText(c->GetEncoderStyle(a)); });
     } else if (id == IDC_PS_LIMITABLE) {
         m_strLimitAble = combo->currentText();
-        ok = open && c.SetLimitAble(a, static_cast<std::int16_t>(index));
-        readBack = [this, &c, a] {
-            m_strLimitAble =
-                c.GetLimitAble(a) ? QStringLiteral("Disable") : QStringLiteral("Enable");
-        };
-    } else {
-        return;
+        // The limit switches change no other value: no reload after it.
+        RunWrite(
+            QStringLiteral("SetLimitAble"),
+            [c, a, index, open] { return open && c->SetLimitAble(a, index); }, false,
+            [this, c, a] {
+                m_strLimitAble =
+                    c->GetLimitAble(a) ? QStringLiteral("Disable") : QStringLiteral("Enable");
+            });
     }
-    ReportWrite(ok, true, readBack);
 }
 
 void CParamSetDlg::OnStageStyleChanged(int index) {
-    CKORVAKT3002& c = Control();
+    CKORVAKT3002* c = &Control();
     const std::int16_t a = m_nAxis;
-    const bool open = c.GetIsOpen();
+    const bool open = m_pView->DeviceOpen();
     m_nStageStyle = static_cast<std::int16_t>(index);
     m_strStageStyle = Combo(IDC_PS_STAGESTYLE)->currentText();
-    if (index == 0) {
+    const bool linear = index == 0;
+    if (linear) {
         // A linear stage has only the linear encoder: say so before the stage.
         m_strEncoder = QStringLiteral("Linear");
         SetEncoderList(0);
-        if (open) c.SetEncoderStyle(a, m_strEncoder);
     } else {
         SetEncoderList(1);
     }
-    const bool ok = open && c.SetAxisStyle(a, m_nStageStyle);
+    const auto style = m_nStageStyle;
     RefreshControls();
-    ReportWrite(ok, true, [this, &c, a] {
-        m_nStageStyle = c.GetAxisStyle(a) == 1 ? 1 : 0;
-        m_strStageStyle = m_nStageStyle == 1 ? QStringLiteral("Rotate") : QStringLiteral("Linear");
-        SetEncoderList(m_nStageStyle);
-    });
+    std::int16_t* readStyle = &m_nStageStyle;
+    RunWrite(
+        QStringLiteral("SetAxisStyle"),
+        [c, a, open, linear, style] {
+            if (open && linear) c->SetEncoderStyle(a, QStringLiteral("Linear"));
+            return open && c->SetAxisStyle(a, style);
+        },
+        true, [c, a, readStyle] { *readStyle = c->GetAxisStyle(a) == 1 ? 1 : 0; },
+        [this](bool ok) {
+            if (ok) return;
+            m_strStageStyle =
+                m_nStageStyle == 1 ? QStringLiteral("Rotate") : QStringLiteral("Linear");
+            SetEncoderList(m_nStageStyle);
+            RefreshControls();
+        });
 }
 
 void CParamSetDlg::OnUnitChanged(int index) {
@@ -451,31 +575,62 @@ void CParamSetDlg::OnUnitChanged(int index) {
     }
     Label(IDC_PS_RESUNIT)->setText(ResolutionUnit(rotary ? 1 : 0));
     m_strUnit = unit->currentText();
-    CKORVAKT3002& c = Control();
-    if (c.GetIsOpen()) {
-        if (!c.SetUnit(m_nAxis, static_cast<std::int16_t>(index))) {
-            // Refused: the reload shows the unit the controller kept.
-            ShowMessage(this, Text("IDS_STRING_SETTINGERR"));
-            ReloadAll();
-            return;
-        }
-        ReloadAll();
+    if (!m_pView->DeviceOpen()) {
+        m_nUnitSaved = index;
+        SetUnitLabels(index);
+        return;
     }
-    m_nUnitSaved = index;
-    SetUnitLabels(index);
+    struct Result {
+        bool ok = false;
+        int code = 0;
+    };
+    CKORVAKT3002* c = &Control();
+    const std::int16_t a = m_nAxis;
+    const auto u = static_cast<std::int16_t>(index);
+    SetRequestState(true);
+    m_pView->Worker().Post<Result>(
+        this,
+        [c, a, u] {
+            auto hold = c->HoldCalls();
+            Result r;
+            r.ok = c->SetUnit(a, u);
+            if (!r.ok) r.code = c->GetErrorCode();
+            return r;
+        },
+        [this, index](Result r) {
+            SetRequestState(false);
+            if (!r.ok) {
+                // Refused: the reload shows the unit the controller kept.
+                if (r.code != 0) m_pView->ReportFailure(QStringLiteral("SetUnit"), r.code);
+                ShowMessage(this, Text("IDS_STRING_SETTINGERR"));
+                ReloadAll();
+                return;
+            }
+            m_nUnitSaved = index;
+            SetUnitLabels(index);
+            ReloadAll();
+        });
 }
 
 void CParamSetDlg::OnFactorySettings() {
     if (m_bFactoryPending) return;
     SetReadingState(true);
-    Control().Loaddefault();
-    // The controller needs time to restore its defaults; the window stays
-    // responsive meanwhile (the buttons stay disabled).
+    m_pProgress->setRange(0, 0);  // busy: the controller restores its defaults
     m_bFactoryPending = true;
-    QTimer::singleShot(kFactoryWaitMs, this, [this] {
-        m_bFactoryPending = false;
-        ReloadAll();
-    });
+    CKORVAKT3002* c = &Control();
+    m_pView->Worker().Post(
+        this, [c] { c->Loaddefault(); },
+        [this] {
+            // The controller needs time to restore its defaults; the window
+            // stays responsive meanwhile (the buttons stay disabled).
+            m_pFactoryTimer->disconnect();
+            connect(m_pFactoryTimer, &QTimer::timeout, this, [this] {
+                m_bFactoryPending = false;
+                m_pProgress->setRange(0, kReloadReads);
+                ReloadAll();
+            });
+            m_pFactoryTimer->start(kFactoryWaitMs);
+        });
 }
 
 // --- keyboard and mouse ---
@@ -490,7 +645,7 @@ void CParamSetDlg::mousePressEvent(QMouseEvent* event) {
 }
 
 bool CParamSetDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (!m_bWriting && IsLeavingField(event)) {
+    if (!m_bWriting && m_nRequests == 0 && IsLeavingField(event)) {
         for (const EditField& f : m_fields) {
             if (watched == Edit(f.id)) {
                 // Message boxes and the number check move the focus; those

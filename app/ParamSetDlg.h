@@ -13,6 +13,7 @@ class QButtonGroup;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace stagedesk {
@@ -29,8 +30,17 @@ class CParamSetDlg : public QWidget {
     void ApplyLanguage(const CKT300Doc& doc);
 
     // Reads every parameter of the current axis (Reload button, after the
-    // device opens, after writes that change other values).
-    void ReloadAll();
+    // device opens, after writes that change other values) on the device
+    // worker; then() runs on the window's thread once the reload has been
+    // reported. Ends at the first read that fails.
+    void ReloadAll(std::function<void()> then = {});
+    // True while a read or write of this panel waits for the device.
+    bool RequestRunning() const { return m_nRequests > 0; }
+    // Stop all: the panel's queued requests were dropped; back to idle.
+    void CancelRequests();
+    QProgressBar* Progress() const { return m_pProgress; }
+    // Reads done of the reload running (tests, screenshots).
+    static constexpr int kReloadReads = 19;
     // The axis radios.
     void SelectAxis(int axis);
     int CurrentAxis() const { return m_nAxis; }
@@ -77,7 +87,11 @@ class CParamSetDlg : public QWidget {
     void OnStageStyleChanged(int index);
     void OnUnitChanged(int index);
     void OnFactorySettings();
-    void ReportWrite(bool ok, bool reload, const std::function<void()>& readBack);
+    // Runs write() on the device worker; a refused write runs readBack()
+    // there too. Then the message, the controls and, if asked, a reload.
+    void RunWrite(const QString& call, std::function<bool()> write, bool reload,
+                  std::function<void()> readBack, std::function<void(bool)> after = {});
+    void SetRequestState(bool running);
     void SetEncoderList(int stageStyle);
     void SetReadingState(bool reading);
     QString EncoderText(const QString& code) const;
@@ -90,6 +104,9 @@ class CParamSetDlg : public QWidget {
     std::vector<EditField> m_fields;
     bool m_bWriting = false;
     bool m_bFactoryPending = false;
+    int m_nRequests = 0;
+    QProgressBar* m_pProgress = nullptr;
+    class QTimer* m_pFactoryTimer = nullptr;
 
     // Panel state (the bound values).
     std::int16_t m_nAxis = 0;

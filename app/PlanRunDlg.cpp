@@ -497,6 +497,10 @@ bool CPlanRunDlg::ImportFile(const QString& path) {
     if (!report.Clean()) {
         QStringList rows;
         for (int r : report.badRows) rows << QString::number(r);
+        // Only the first few are listed; a damaged file may have thousands.
+        if (report.badRowCount > report.badRows.size()) {
+            rows << QStringLiteral("... (%1 in all)").arg(report.badRowCount);
+        }
         QString text = QStringLiteral("The plan file %1 is not laid out as expected.").arg(path);
         if (!rows.isEmpty()) {
             text += QStringLiteral("\nSteps %1 did not hold %2 cells; check them before running.")
@@ -532,18 +536,30 @@ bool CPlanRunDlg::ExportFile(const QString& path) {
 // --- running ---
 
 void CPlanRunDlg::OnRun() {
-    if (m_bShutDown || IsRunning() || m_pControl == nullptr) return;
+    if (m_bShutDown || IsRunning() || m_pControl == nullptr || !m_strStartBlocked.isEmpty()) return;
     int repetitions = 0;
     if (!ReadRepetitions(repetitions)) return;
     // The run works on a copy: the worker never reads the widgets, and
     // editing the grid meanwhile does not change the running plan.
     std::vector<std::vector<std::string>> rows;
     for (int r = 1; r < m_pGrid->Rows(); ++r) rows.push_back(RowCells(r));
+    // Every row is checked before the first move: a skipped row would leave
+    // every later relative move starting from an unplanned place.
+    std::string problem;
+    if (const int bad = plan::FirstBadRow(rows, &problem); bad != 0) {
+        const QString text = QStringLiteral("Step %1 cannot run: %2. The plan was not started.")
+                                 .arg(bad)
+                                 .arg(QString::fromStdString(problem));
+        m_pStatus->setText(text);
+        ShowMessage(this, text, MsgIcon::Warning);
+        return;
+    }
     if (m_runThread.joinable()) m_runThread.join();
     m_nStop = 0;  // before the thread starts, so an early Stop is not lost
     m_bRunning = true;
     m_pStatus->clear();
     Button(IDC_RUN)->setEnabled(false);
+    emit RunStarted();
     m_runThread = std::thread([this, rows = std::move(rows), repetitions]() mutable {
         RunMain(std::move(rows), repetitions);
     });
@@ -556,11 +572,28 @@ void CPlanRunDlg::RunMain(std::vector<std::vector<std::string>> rows, int repeti
             this, [this, r] { Edit(IDC_REPETITION)->setText(QString::number(r)); },
             Qt::QueuedConnection);
     };
-    events.rowSkipped = [this](int row, const std::string& why) {
-        const QString text =
-            QStringLiteral("Step %1 skipped: %2.").arg(row).arg(QString::fromStdString(why));
+    events.badRow = [this](int row, const std::string& why) {
+        const QString text = QStringLiteral("Step %1 cannot run: %2. The plan was not started.")
+                                 .arg(row)
+                                 .arg(QString::fromStdString(why));
         QMetaObject::invokeMethod(
             this, [this, text] { m_pStatus->setText(text); }, Qt::QueuedConnection);
+    };
+    events.refused = [this](int row, const std::string& call, int code) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, row, call = QString::fromStdString(call), code] {
+                const QString text =
+                    QStringLiteral("Step %1: %2 was refused (code %3, %4). The run ended there.")
+                        .arg(row)
+                        .arg(call)
+                        .arg(code)
+                        .arg(CKT300View::ErrorCodeText(code));
+                m_pStatus->setText(text);
+                if (m_pView != nullptr) m_pView->ReportFailure(call, code);
+                ShowMessage(this, text, MsgIcon::Warning);
+            },
+            Qt::QueuedConnection);
     };
     plan::RunPanelPlan(*m_pControl, rows, repetitions, m_nStop, *m_waiter, events);
     QMetaObject::invokeMethod(
@@ -570,11 +603,19 @@ void CPlanRunDlg::RunMain(std::vector<std::vector<std::string>> rows, int repeti
 void CPlanRunDlg::OnRunEnded() {
     if (m_runThread.joinable()) m_runThread.join();  // it has posted its last call
     m_bRunning = false;
-    if (!m_bShutDown) Button(IDC_RUN)->setEnabled(true);
+    if (!m_bShutDown) Button(IDC_RUN)->setEnabled(m_strStartBlocked.isEmpty());
+    emit RunFinished();
 }
 
 void CPlanRunDlg::OnStop() {
     m_nStop = 1;
+}
+
+void CPlanRunDlg::SetStartBlocked(const QString& reason) {
+    m_strStartBlocked = reason;
+    QAbstractButton* run = Button(IDC_RUN);
+    run->setToolTip(reason);
+    if (!m_bRunning) run->setEnabled(reason.isEmpty() && !m_bShutDown);
 }
 
 void CPlanRunDlg::ShowPositions(const plan::AxisPositions& positions) {
@@ -583,6 +624,7 @@ void CPlanRunDlg::ShowPositions(const plan::AxisPositions& positions) {
         if (!positions.used[i]) continue;
         Edit(IDC_POSITION_X + 2 * a)
             ->setText(QString::fromStdString(korva::FormatFixed(positions.position[i], 0)));
+        if (m_pView != nullptr) m_pView->SetReadout(a, positions.position[i]);
     }
 }
 

@@ -83,6 +83,8 @@ class CPlanRunDlg : public QWidget {
     void OnGridClick(int row);
     void OnRun();
     void OnStop();
+    // The shell's interlock: another motion runs (empty reason: allowed).
+    void SetStartBlocked(const QString& reason);
     void OnImport();  // asks for a file, then ImportFile
     void OnExport();  // asks for a file, then ExportFile
     // Plan files of 18 cells per row; failures are reported in a message box.
@@ -100,6 +102,10 @@ class CPlanRunDlg : public QWidget {
     QComboBox* List(int controlId) const;
     QLabel* Status() const { return m_pStatus; }
     const plan::CompletionWaiter& Waiter() const { return *m_waiter; }
+
+  signals:
+    void RunStarted();
+    void RunFinished();
 
   private:
     enum class FieldType { kInt, kFloat, kSpeed, kAxis, kDir, kState, kWork, kUnit };
@@ -142,6 +148,7 @@ class CPlanRunDlg : public QWidget {
     std::unique_ptr<plan::CompletionWaiter> m_waiter;
     std::thread m_runThread;
     bool m_bShutDown = false;
+    QString m_strStartBlocked;
 };
 
 }  // namespace stagedesk

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTabBar>
 #include <QThread>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "DxfRunDlg.h"
 #include "KT300View.h"
 #include "MainFrm.h"
+#include "ParamSetDlg.h"
 #include "Resource.h"
 #include "SingleRunDlg.h"
 
@@ -85,7 +88,7 @@ int TakeScreenshots(CMainFrame& frame, const QString& directory) {
         shot.Save(&dialog, QStringLiteral("communication-select.png"));
     }
 
-    if (!view->OpenDevice()) {
+    if (!view->OpenDevice() || !view->WaitIdle() || !view->DeviceOpen()) {
         std::fprintf(stderr, "stagedesk: the simulated device did not open\n");
         return 1;
     }
@@ -99,9 +102,17 @@ int TakeScreenshots(CMainFrame& frame, const QString& directory) {
         std::fprintf(stderr, "stagedesk: the axis did not stop\n");
         return 1;
     }
+    view->WaitIdle();
     shot.Save(&frame, QStringLiteral("single-axis.png"));
+    // The readout on the tool bar and the connection in the status bar.
+    shot.Save(&frame, QStringLiteral("status-bar-and-readout.png"));
 
     SelectTab(view, CKT300View::kParamSet);
+    // Reload-all while it reads: progress bar, status text, buttons off.
+    view->ParamSet()->PushButton(IDC_PS_RELOAD)->click();
+    WaitFor([view] { return view->ParamSet()->Progress()->value() >= 5; }, 5000);
+    shot.Save(&frame, QStringLiteral("reload-in-progress.png"));
+    view->WaitIdle();
     shot.Save(&frame, QStringLiteral("parameters.png"));
     SelectTab(view, CKT300View::kPlanRun);
     shot.Save(&frame, QStringLiteral("plan-run.png"));
@@ -131,6 +142,7 @@ int TakeScreenshots(CMainFrame& frame, const QString& directory) {
     }
 
     view->SwitchLanguage(1);
+    view->WaitIdle();
     SelectTab(view, CKT300View::kSingleRun);
     shot.Save(&frame, QStringLiteral("single-axis-chinese.png"));
     SelectTab(view, CKT300View::kParamSet);
@@ -138,7 +150,9 @@ int TakeScreenshots(CMainFrame& frame, const QString& directory) {
 
     // The run leaves the operator's language choice as it found it.
     view->SwitchLanguage(profileLanguage);
+    view->WaitIdle();
     view->OnComportClose();
+    view->WaitIdle();
     return shot.Failed() ? 1 : 0;
 }
 

@@ -150,7 +150,8 @@ void CSingleRunDlg::SetMotionButtons(bool motionEnabled, bool stopEnabled, bool 
         const int id = ControlId(w);
         bool enabled = othersEnabled;
         if (std::find(kMotionButtons.begin(), kMotionButtons.end(), id) != kMotionButtons.end()) {
-            enabled = motionEnabled;
+            enabled = motionEnabled && m_strBlocked.isEmpty();
+            w->setToolTip(m_strBlocked);
         } else if (std::find(kStopButtons.begin(), kStopButtons.end(), id) != kStopButtons.end()) {
             enabled = stopEnabled;
         }
@@ -159,13 +160,41 @@ void CSingleRunDlg::SetMotionButtons(bool motionEnabled, bool stopEnabled, bool 
 }
 
 void CSingleRunDlg::SetIdleState() {
+    m_bBusy = false;
     SetMotionButtons(true, false, true);
 }
 void CSingleRunDlg::SetBusyState() {
+    m_bBusy = true;
     SetMotionButtons(false, true, true);
 }
 void CSingleRunDlg::DisableAll() {
+    m_bBusy = false;
     SetMotionButtons(false, false, false);
+}
+
+void CSingleRunDlg::SetStartBlocked(const QString& reason) {
+    if (reason == m_strBlocked) return;
+    m_strBlocked = reason;
+    if (m_bBusy) {
+        SetBusyState();
+    } else if (m_pRadio[0]->isEnabled()) {
+        SetIdleState();
+    }
+}
+
+void CSingleRunDlg::EndAllMotion() {
+    for (int a = 0; a < kAxes; ++a) {
+        m_nMonitoring[a] = 0;
+        m_nRunning[a] = 0;
+        m_nStopRequest[a] = 0;
+        m_nStopSlowRequest[a] = 0;
+    }
+    // Also after a Stop all that dropped the open sequence's last requests,
+    // which would have ended its all-disabled reading state.
+    SetIdleState();
+    SetStatusText(QString());
+    m_pView->RestoreTabs();
+    m_pView->MotionEnded(CKT300View::kSingleRun);
 }
 
 // --- units and status ---
@@ -195,6 +224,12 @@ void CSingleRunDlg::SetStatusText(const QString& text) {
     m_pStatus->setText(text);
 }
 
+void CSingleRunDlg::ShowPosition(int axis, double position) {
+    if (axis != m_nAxis.load() || m_nMonitoring[axis] != 0) return;
+    m_fPosition = static_cast<float>(position);
+    Refresh();
+}
+
 // --- the bound controls ---
 
 void CSingleRunDlg::Refresh() {
@@ -219,29 +254,50 @@ void CSingleRunDlg::SelectAxis(int axis) {
     }
     SetUnitLabels(UnitIndexOfCode(m_strUnitCode[axis]));
 
-    CKORVAKT3002& ctl = Control();
-    const double first = ctl.GetPosition(static_cast<std::int16_t>(axis));
-    std::this_thread::sleep_for(50ms);
-    const double second = ctl.GetPosition(static_cast<std::int16_t>(axis));
-    m_fPosition = static_cast<float>(second);
-    m_pPositionEdit->setText(FormatGeneral(m_fPosition.load()));
-    m_pPositionEdit->setModified(false);
-    if (first == second) {
-        // Standing still: whatever the flags say, this axis is not moving.
-        ctl.SetStopFlag(static_cast<std::int16_t>(axis), 0);
-        m_nRunning[axis] = 0;
-        m_nMonitoring[axis] = 0;
-    }
-    std::this_thread::sleep_for(50ms);
-    if (m_nRunning[axis] != 0) {
-        m_nMonitoring[axis] = 1;
-        SetBusyState();
-        m_pView->ReduceTabs();
-        StartMonitorThread();
-    } else {
-        SetIdleState();
-        m_pView->RestoreTabs();
-    }
+    // The standstill test reads the axis twice on the device worker; the
+    // window decides the button state when the readings come back.
+    CKORVAKT3002* ctl = &Control();
+    const int starts = m_nStarts;
+    struct Readings {
+        double first = 0;
+        double second = 0;
+    };
+    m_pView->Worker().Post<Readings>(
+        this,
+        [ctl, axis] {
+            Readings r;
+            const auto a = static_cast<std::int16_t>(axis);
+            r.first = ctl->GetPosition(a);
+            std::this_thread::sleep_for(50ms);
+            r.second = ctl->GetPosition(a);
+            if (r.first == r.second) ctl->SetStopFlag(a, 0);
+            std::this_thread::sleep_for(50ms);
+            return r;
+        },
+        [this, axis, starts](Readings r) {
+            // Another axis was chosen, or a motion started, meanwhile.
+            if (m_nAxis.load() != axis || m_nStarts != starts) return;
+            m_fPosition = static_cast<float>(r.second);
+            m_pPositionEdit->setText(FormatGeneral(m_fPosition.load()));
+            m_pPositionEdit->setModified(false);
+            m_pView->SetReadout(axis, r.second);
+            if (r.first == r.second) {
+                // Standing still: whatever the flags say, this axis is not moving.
+                m_nRunning[axis] = 0;
+                m_nMonitoring[axis] = 0;
+            }
+            if (m_nRunning[axis] != 0) {
+                m_nMonitoring[axis] = 1;
+                SetBusyState();
+                m_pView->ReduceTabs();
+                m_pView->MotionStarted(CKT300View::kSingleRun);
+                StartMonitorThread();
+            } else {
+                SetIdleState();
+                m_pView->RestoreTabs();
+                m_pView->MotionEnded(CKT300View::kSingleRun);
+            }
+        });
 }
 
 // --- motion ---
@@ -253,46 +309,69 @@ void CSingleRunDlg::StartMotion(Motion motion) {
     } else if (motion == Motion::Run) {
         if (!ReadFloatField(m_pTargetEdit, m_fTarget)) return;
     }
+    if (!m_strBlocked.isEmpty()) return;
+    ++m_nStarts;
     m_pView->ReduceTabs();
     SetBusyState();
+    m_pView->MotionStarted(CKT300View::kSingleRun);
 
     const int axis = m_nAxis.load();
-    const auto a = static_cast<std::int16_t>(axis);
-    CKORVAKT3002& ctl = Control();
-    ctl.SetStopFlag(a, 0);
-    switch (motion) {
-        case Motion::Forward:
-            ctl.GoPosition(a, ctl.Getworkstate(a), 1, 1, m_fDistance);
-            break;
-        case Motion::Back:
-            ctl.GoPosition(a, ctl.Getworkstate(a), 1, 0, m_fDistance);
-            break;
-        case Motion::Run: {
-            const std::int16_t dir = m_fTarget > 0.0f ? 1 : 0;
-            ctl.GoPosition(a, ctl.Getworkstate(a), 0, dir, std::fabs(m_fTarget));
-            break;
-        }
-        case Motion::ContForward:
-            ctl.Go(a, 1);
-            break;
-        case Motion::ContBack:
-            ctl.Go(a, 0);
-            break;
-        case Motion::HomeLimit:
-            ctl.Setsechhome(a, 1);
-            ctl.GoHome(a);
-            break;
-        case Motion::HomeOptical:
-            ctl.Setsechhome(a, 2);
-            ctl.GoHome(a);
-            break;
-        case Motion::Origin:
-            ctl.GoOrigion(a);
-            break;
-    }
-    m_nRunning[axis] = 1;
-    m_nMonitoring[axis] = 1;
-    StartMonitorThread();
+    CKORVAKT3002* ctl = &Control();
+    CKT300View* view = m_pView;
+    const unsigned epoch = view->StopEpoch();
+    const float distance = m_fDistance;
+    const float target = m_fTarget;
+    // The commands go out on the device worker; a Stop all pressed before
+    // the motion command is sent cancels it.
+    m_pView->Worker().Post<bool>(
+        this,
+        [ctl, view, epoch, axis, motion, distance, target] {
+            const auto a = static_cast<std::int16_t>(axis);
+            auto hold = ctl->HoldCalls();
+            auto stopped = [&] { return view->StopEpoch() != epoch; };
+            ctl->SetStopFlag(a, 0);
+            std::int16_t work = 0;
+            if (motion == Motion::Forward || motion == Motion::Back || motion == Motion::Run)
+                work = ctl->Getworkstate(a);
+            if (stopped()) return false;
+            switch (motion) {
+                case Motion::Forward:
+                    ctl->GoPosition(a, work, 1, 1, distance);
+                    break;
+                case Motion::Back:
+                    ctl->GoPosition(a, work, 1, 0, distance);
+                    break;
+                case Motion::Run: {
+                    const std::int16_t dir = target > 0.0f ? 1 : 0;
+                    ctl->GoPosition(a, work, 0, dir, std::fabs(target));
+                    break;
+                }
+                case Motion::ContForward:
+                    ctl->Go(a, 1);
+                    break;
+                case Motion::ContBack:
+                    ctl->Go(a, 0);
+                    break;
+                case Motion::HomeLimit:
+                    ctl->Setsechhome(a, 1);
+                    if (!stopped()) ctl->GoHome(a);
+                    break;
+                case Motion::HomeOptical:
+                    ctl->Setsechhome(a, 2);
+                    if (!stopped()) ctl->GoHome(a);
+                    break;
+                case Motion::Origin:
+                    ctl->GoOrigion(a);
+                    break;
+            }
+            return true;
+        },
+        [this, axis](bool started) {
+            if (!started) return;
+            m_nRunning[axis] = 1;
+            m_nMonitoring[axis] = 1;
+            StartMonitorThread();
+        });
 }
 
 void CSingleRunDlg::RequestStop(bool slow) {
@@ -310,7 +389,9 @@ void CSingleRunDlg::SetCoordinate() {
     if (!ReadFloatField(m_pPositionEdit, value)) return;
     m_fPosition = value;
     m_pPositionEdit->setModified(false);
-    Control().SetUserOrg(static_cast<std::int16_t>(m_nAxis.load()), value);
+    CKORVAKT3002* ctl = &Control();
+    const auto a = static_cast<std::int16_t>(m_nAxis.load());
+    m_pView->Worker().Post(this, [ctl, a, value] { ctl->SetUserOrg(a, value); }, {});
 }
 
 void CSingleRunDlg::mousePressEvent(QMouseEvent* event) {
@@ -400,13 +481,17 @@ void CSingleRunDlg::MonitorMain(Worker* self) {
                 m_nMonitoring[axis] = 0;
                 ctl.SetStopFlag(a, 0);
             }
-            SendToGui([this] { Refresh(); });
+            SendToGui([this, axis] {
+                Refresh();
+                m_pView->SetReadout(axis, m_fPosition.load());
+            });
         } while (m_nMonitoring[axis] != 0);
     }
     if (!endedAtOnce) {
         SendToGui([this] {
             SetIdleState();
             m_pView->RestoreTabs();
+            m_pView->MotionEnded(CKT300View::kSingleRun);
         });
     }
     self->finished = true;

@@ -56,9 +56,19 @@ class CSingleRunDlg : public QWidget {
     static int UnitIndexOfCode(const QString& code);
 
     void SetStatusText(const QString& text);
+    // A position read elsewhere (the readout): shown when the axis is the
+    // current one and no monitor thread shows it already.
+    void ShowPosition(int axis, double position);
 
     // Ends every monitor thread and waits for it (shutdown). Idempotent.
     void StopMonitoring();
+    // Stop all: every motion counts as ended now (the stop itself goes out
+    // on the view's stop line); the panel returns to idle.
+    void EndAllMotion();
+    // Another panel's motion runs: the motion buttons stay disabled with the
+    // reason on their tooltip (empty: allowed).
+    void SetStartBlocked(const QString& reason);
+    QString StartBlocked() const { return m_strBlocked; }
 
     // State, for the shell and for tests.
     bool IsRunning(int axis) const { return m_nRunning[axis].load() != 0; }
@@ -125,6 +135,10 @@ class CSingleRunDlg : public QWidget {
     };
     std::list<std::unique_ptr<Worker>> m_workers;  // GUI thread only
     bool m_bSettingCoordinate = false;
+    bool m_bBusy = false;
+    int m_nStarts = 0;  // motions started: an older standstill test is stale  // busy state shown
+                        // (motion buttons off, stops on)
+    QString m_strBlocked;
 };
 
 }  // namespace stagedesk

@@ -2,55 +2,29 @@
 // expand (DxfExpand.cpp).
 #include "DxfLoad.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
+#include <limits>
 #include <locale>
 #include <string>
 
 #include "DxfRecords.h"
-#include "LargeBuffers.h"
+#include "Files.h"
 
 namespace korva::cadio {
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    // Not blocking in open(): a FIFO without a writer would wait for ever.
-    // Anything but a regular file is refused before a byte is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = "cannot read " + path + ": not a regular file";
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (st.st_size > 0) {
-        content->reserve(static_cast<std::size_t>(st.st_size));
-        AdviseLargeBuffer(content->data(), content->capacity());
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *error = "cannot read " + path + ": " + std::strerror(errno);
+    // A FIFO or a device in the drawing's place is refused, never waited on.
+    switch (ReadRegularFile(path, std::numeric_limits<std::size_t>::max(), content, error)) {
+        case FileRead::kRead:
+            return true;
+        case FileRead::kMissing:
+            *error = "cannot open " + path + ": " + ErrnoText(ENOENT);
             return false;
-        }
-        content->append(buf, static_cast<std::size_t>(n));
+        case FileRead::kFailed:
+            break;
     }
-    return true;
+    return false;
 }
 
 }  // namespace

@@ -1,15 +1,10 @@
 // An R12 ASCII DXF writer: layers, blocks and model space, numbers in the
 // shortest form that reads back exactly, whatever the process locale.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <string>
 
 #include "Drawing.h"
+#include "Files.h"
 
 namespace korva::cadio {
 namespace {
@@ -166,47 +161,8 @@ bool SaveDxfFile(const Model& model, const std::string& path, std::string* error
     w.Pair(0, "ENDSEC");
     w.Pair(0, "EOF");
 
-    // Written beside the target and renamed over it, so a failed save never
-    // leaves half a drawing under the real name.
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        *error = "cannot create a file beside " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    // mkstemp makes the file private; a drawing is an ordinary document.
-    struct stat old {};
-    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    const std::string& text = w.Text();
-    std::size_t off = 0;
-    bool ok = true;
-    while (off < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + off, text.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        off += static_cast<std::size_t>(n);
-    }
-    int savedErrno = ok ? 0 : errno;
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        *error = "cannot write " + path + ": " + std::strerror(savedErrno);
-        return false;
-    }
+    // Never half a drawing under the real name, never the old one lost.
+    if (!ReplaceFile(path, w.Text(), error)) return false;
     if (progress) progress(100);
     return true;
 }

@@ -1,18 +1,17 @@
 #include "Ini.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <optional>
 
+#include "Files.h"
 #include "NumText.h"
+#include "SharedLibrary.h"
 #include "Trace.h"
 
 namespace korva {
@@ -20,7 +19,7 @@ namespace {
 
 // A profile larger than this is not a settings or language file; refusing it
 // keeps a stray path from pulling gigabytes into memory.
-constexpr off_t kMaxProfileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxProfileBytes = 16 * 1024 * 1024;
 
 // Serialises read-modify-write cycles of this process, so two threads writing
 // different keys of one file do not lose each other's change.
@@ -114,148 +113,60 @@ std::string CutToBuffer(std::string_view text, std::size_t bufferSize) {
     return std::string(text.substr(0, n));
 }
 
-std::string Errno(int err) {
-    return std::strerror(err);
-}
-
 enum class ReadResult { kRead, kMissing, kFailed };
 
-// Reads a whole regular file. A missing file is not an error; other failures
-// are traced with the system's text.
+// Reads a whole settings or language file. A missing file is not an error;
+// anything else that is not a readable regular file is traced and refused.
 ReadResult ReadProfile(const std::string& path, std::string* content) {
-    content->clear();
-    if (path.empty()) return ReadResult::kMissing;
-    // O_NONBLOCK so a FIFO placed where a file is expected cannot block us.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        if (err != ENOENT && err != ENOTDIR) {
-            Trace("ini: cannot open %s: %s\n", path.c_str(), Errno(err).c_str());
-            return ReadResult::kFailed;
-        }
-        return ReadResult::kMissing;
-    }
-    bool ok = false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        Trace("ini: cannot stat %s: %s\n", path.c_str(), Errno(errno).c_str());
-    } else if (!S_ISREG(st.st_mode)) {
-        Trace("ini: %s is not a regular file\n", path.c_str());
-    } else if (st.st_size > kMaxProfileBytes) {
-        Trace("ini: %s is too large (%lld bytes)\n", path.c_str(),
-              static_cast<long long>(st.st_size));
-    } else {
-        ok = true;
-        char buf[8192];
-        for (;;) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
-                content->append(buf, static_cast<std::size_t>(n));
-                if (content->size() > static_cast<std::size_t>(kMaxProfileBytes)) {
-                    Trace("ini: %s grew too large while reading\n", path.c_str());
-                    ok = false;
-                    break;
-                }
-                continue;
-            }
-            if (n == 0) break;
-            if (errno == EINTR) continue;
-            Trace("ini: cannot read %s: %s\n", path.c_str(), Errno(errno).c_str());
-            ok = false;
+    std::string error;
+    switch (ReadRegularFile(path, kMaxProfileBytes, content, &error)) {
+        case FileRead::kRead:
+            return ReadResult::kRead;
+        case FileRead::kMissing:
+            return ReadResult::kMissing;
+        case FileRead::kFailed:
             break;
-        }
     }
-    ::close(fd);
-    if (!ok) content->clear();
-    return ok ? ReadResult::kRead : ReadResult::kFailed;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-bool WriteInPlace(const std::string& path, std::string_view data) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Trace("ini: cannot create %s: %s\n", path.c_str(), Errno(errno).c_str());
-        return false;
-    }
-    bool ok = WriteAll(fd, data);
-    if (!ok) Trace("ini: cannot write %s: %s\n", path.c_str(), Errno(errno).c_str());
-    if (::close(fd) != 0 && ok) {
-        Trace("ini: cannot close %s: %s\n", path.c_str(), Errno(errno).c_str());
-        ok = false;
-    }
-    return ok;
-}
-
-// Writes beside the file and renames over it, so a crash or a full disk
-// never leaves a half-written settings file. Falls back to writing in place
-// where that is impossible (a symbolic link, a directory we may not create
-// files in).
-bool StoreProfile(const std::string& path, std::string_view data) {
-    struct stat st {};
-    bool exists = ::lstat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return WriteInPlace(path, data);
-
-    static std::atomic<unsigned> counter{0};
-    std::string tmp =
-        path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return WriteInPlace(path, data);
-    bool ok = WriteAll(fd, data);
-    if (!ok) Trace("ini: cannot write %s: %s\n", tmp.c_str(), Errno(errno).c_str());
-    if (ok && exists && ::fchmod(fd, st.st_mode & 07777) != 0) {
-        Trace("ini: cannot keep the mode of %s: %s\n", path.c_str(), Errno(errno).c_str());
-    }
-    if (::close(fd) != 0 && ok) {
-        Trace("ini: cannot close %s: %s\n", tmp.c_str(), Errno(errno).c_str());
-        ok = false;
-    }
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-        Trace("ini: cannot replace %s: %s\n", path.c_str(), Errno(errno).c_str());
-        ok = false;
-    }
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    Trace("ini: %s\n", error.c_str());
+    return ReadResult::kFailed;
 }
 
 bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
-}  // namespace
-
-bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
-                      std::string* value) {
+// Calls visit(key, value) for each entry of the first section named
+// `section`, in file order, values unquoted, until visit returns false. Only
+// the first section of a name counts, as with the platform's functions.
+template <typename Visit>
+void ForEachEntry(std::string_view content, std::string_view section, Visit visit) {
     bool inSection = false;
-    bool sectionSeen = false;
     for (auto line = NextLine(content, SkipBom(content)); line;
          line = NextLine(content, line->next)) {
         std::string_view text = Trim(content.substr(line->begin, line->end - line->begin));
         std::string_view name;
         if (ParseHeader(text, &name)) {
-            // Only the first section of a name counts, as with the platform's functions.
-            if (sectionSeen) return false;
+            if (inSection) return;
             inSection = SameName(name, section);
-            sectionSeen = inSection;
             continue;
         }
         std::string_view k, v;
-        if (inSection && ParseEntry(text, &k, &v) && SameName(k, key)) {
-            if (value) *value = std::string(Unquote(v));
-            return true;
-        }
+        if (inSection && ParseEntry(text, &k, &v) && !visit(k, Unquote(v))) return;
     }
-    return false;
+}
+
+}  // namespace
+
+bool FindProfileValue(std::string_view content, std::string_view section, std::string_view key,
+                      std::string* value) {
+    bool found = false;
+    ForEachEntry(content, section, [&](std::string_view k, std::string_view v) {
+        if (!SameName(k, key)) return true;
+        if (value) *value = std::string(v);
+        found = true;
+        return false;
+    });
+    return found;
 }
 
 bool SetProfileValue(std::string& content, std::string_view section, std::string_view key,
@@ -325,6 +236,46 @@ bool SetProfileValue(std::string& content, std::string_view section, std::string
     return true;
 }
 
+std::vector<std::pair<std::string, std::string>> ProfileSectionEntries(std::string_view content,
+                                                                       std::string_view section) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    ForEachEntry(content, section, [&](std::string_view k, std::string_view v) {
+        entries.emplace_back(k, v);
+        return true;
+    });
+    return entries;
+}
+
+bool RemoveProfileSections(std::string& content, const std::vector<std::string>& sections) {
+    std::string kept;
+    bool dropping = false;
+    bool changed = false;
+    for (auto line = NextLine(content, 0); line; line = NextLine(content, line->next)) {
+        std::string_view text =
+            Trim(std::string_view(content).substr(line->begin, line->end - line->begin));
+        std::string_view name;
+        if (ParseHeader(text, &name)) {
+            dropping = false;
+            for (const std::string& s : sections) dropping = dropping || SameName(name, s);
+        }
+        if (dropping) {
+            changed = true;
+            continue;
+        }
+        kept.append(content, line->begin, line->next - line->begin);
+    }
+    if (changed) content = std::move(kept);
+    return changed;
+}
+
+bool ReadProfileFile(const std::string& file, std::string* content) {
+    return ReadProfile(file, content) == ReadResult::kRead;
+}
+
+std::string CutToBufferSize(std::string_view text, std::size_t bufferSize) {
+    return CutToBuffer(text, bufferSize);
+}
+
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultText, std::size_t bufferSize,
                                     const std::string& file) {
@@ -364,20 +315,11 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         return false;
     }
     if (content == before) return true;  // the key already holds this value
-    return StoreProfile(file, content);
-}
-
-std::string ProgramDirectory() {
-    std::string path(PATH_MAX, '\0');
-    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
-        Trace("ini: cannot read /proc/self/exe: %s\n", Errno(errno).c_str());
-        return "./";
+    if (!ReplaceFile(file, content, &error)) {
+        Trace("ini: %s\n", error.c_str());
+        return false;
     }
-    path.resize(static_cast<std::size_t>(n));
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "./";
-    return path.substr(0, slash + 1);
+    return true;
 }
 
 namespace {
@@ -392,7 +334,7 @@ bool MakeDirectories(const std::string& dir) {
         if (pos != dir.size() && dir[pos] != '/') continue;
         std::string part = dir.substr(0, pos);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            Trace("ini: cannot create %s: %s\n", part.c_str(), Errno(errno).c_str());
+            Trace("ini: cannot create %s: %s\n", part.c_str(), ErrnoText(errno).c_str());
             return false;
         }
     }
@@ -400,18 +342,22 @@ bool MakeDirectories(const std::string& dir) {
 }
 
 std::string ConfigDirectory() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    return XdgBaseDirectory("XDG_CONFIG_HOME", ".config") + "korva/";
+}
+}  // namespace
+
+std::string XdgBaseDirectory(const char* variable, const char* underHome) {
+    const char* xdg = std::getenv(variable);
     std::string base;
     if (xdg != nullptr && xdg[0] == '/') {  // relative values are to be ignored
         base = xdg;
     } else {
         const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.config";
+        base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/" + underHome;
     }
     if (base.back() != '/') base += '/';
-    return base + "korva/";
+    return base;
 }
-}  // namespace
 
 std::string LanguageDirectory() {
     std::string dir = ProgramDirectory();

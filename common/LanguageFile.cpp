@@ -1,5 +1,7 @@
 #include "LanguageFile.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -123,9 +125,52 @@ bool CLanguageFile::SelectLanguage(const std::string& name) {
     return found;
 }
 
+namespace {
+std::string LowerAscii(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+}  // namespace
+
+bool CLanguageFile::FindText(const std::string& key, std::string* text) const {
+    const std::string file = LanguageFile();
+    struct stat st {};
+    const bool present = !file.empty() && ::stat(file.c_str(), &st) == 0;
+    std::lock_guard<std::mutex> guard(m_indexLock);
+    if (!present) {
+        m_index = TextIndex{};
+        return false;
+    }
+    const long long modified =
+        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    if (m_index.path != file || m_index.device != st.st_dev || m_index.inode != st.st_ino ||
+        m_index.size != st.st_size || m_index.modifiedNs != modified) {
+        // Read once per change of the file, not once per text.
+        TextIndex index;
+        index.path = file;
+        index.device = st.st_dev;
+        index.inode = st.st_ino;
+        index.size = st.st_size;
+        index.modifiedNs = modified;
+        std::string content;
+        if (ReadProfileFile(file, &content)) {
+            for (auto& [k, v] : ProfileSectionEntries(content, kTextSection)) {
+                index.texts.emplace(LowerAscii(k), std::move(v));  // the first one wins
+            }
+        }
+        m_index = std::move(index);
+    }
+    const auto it = m_index.texts.find(LowerAscii(key));
+    if (it == m_index.texts.end()) return false;
+    *text = CutToBufferSize(it->second, kTextBufferSize);
+    return true;
+}
+
 std::string CLanguageFile::GetText(const std::string& key) const {
-    std::string file = LanguageFile();
-    std::string text = GetPrivateProfileString(kTextSection, key, kNotFound, kTextBufferSize, file);
+    std::string text;
+    if (!FindText(key, &text)) text = CutToBufferSize(kNotFound, kTextBufferSize);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -140,15 +185,14 @@ std::string CLanguageFile::GetText(const std::string& key) const {
 }
 
 std::string CLanguageFile::ApplyDialogTexts(DialogTextTarget& dialog, int templateId) const {
-    std::string file = LanguageFile();
     std::string prefix = "IDD" + std::to_string(templateId) + "_";
-    std::string caption =
-        GetPrivateProfileString(kTextSection, prefix + "Title", "", kTextBufferSize, file);
+    std::string caption;
+    FindText(prefix + "Title", &caption);
     if (!caption.empty()) dialog.SetCaption(caption);
     for (std::size_t i = 0; i < dialog.ChildCount(); ++i) {
         unsigned id = dialog.ChildControlId(i);
-        std::string text = GetPrivateProfileString(kTextSection, prefix + std::to_string(id), "",
-                                                   kTextBufferSize, file);
+        std::string text;
+        FindText(prefix + std::to_string(id), &text);
         if (!text.empty()) dialog.SetChildText(i, text);
     }
     return caption;

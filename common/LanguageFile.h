@@ -1,12 +1,17 @@
 #pragma once
 // Language texts: INI files in the "Language" folder, each naming its
 // language in a section of its own deliverable; a settings file names the
-// default language. Texts are read from disk at every lookup, so an edited
-// language file takes effect without a restart.
+// default language. The "String" section of the selected file is indexed
+// once per load of the file; a lookup checks whether the file changed on disk
+// (a stat) and re-reads it only then, so an edited language file still takes
+// effect at the next lookup without a restart.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace korva {
 
@@ -78,6 +83,22 @@ class CLanguageFile {
 
   private:
     void FillPathsLocked();
+    // The text of key in section "String" of the selected file, cut to the
+    // lookup buffer; false when absent.
+    bool FindText(const std::string& key, std::string* text) const;
+
+    // The selected file's "String" section, keys in lower case (lookups
+    // ignore ASCII letter case), and what identified the file when read.
+    struct TextIndex {
+        std::string path;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        long long modifiedNs = -1;
+        std::unordered_map<std::string, std::string> texts;
+    };
+    mutable std::mutex m_indexLock;  // never taken while m_lock is held, nor the reverse
+    mutable TextIndex m_index;
 
     mutable std::mutex m_lock;
     LanguageFileConfig m_config;

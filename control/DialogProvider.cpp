@@ -1,37 +1,20 @@
 #include "DialogProvider.h"
 
-#include <dlfcn.h>
-
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "SharedLibrary.h"
 #include "Trace.h"
 
 namespace korva {
 namespace {
-
-// Directory of the object file this code was linked into: the module when it
-// runs inside libKORVAKT3002.so.
-std::string OwnDirectory() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&DefaultDialogProvider), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return {};
-    }
-    std::string path = info.dli_fname;
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 // Loads the Qt dialog library once, beside the module first, then by name
 // through the usual search path. Kept loaded for the life of the process:
 // Qt objects it created may outlive any one control.
 class UiLibraryProvider final : public DialogProvider {
   public:
-    ~UiLibraryProvider() override {
-        if (m_Handle) dlclose(m_Handle);  // RTLD_NODELETE keeps the code mapped
-    }
-
     void ShowSettingDialog(CKORVAKT3002Ctrl& control) override {
         Call(KORVA_UI_SHOW_SETTING, "ShowSettingDialog", control);
     }
@@ -44,26 +27,25 @@ class UiLibraryProvider final : public DialogProvider {
 
   private:
     void Load() {
-        const int mode = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
-        const std::string besideModule = OwnDirectory() + KORVA_UI_LIBRARY;
-        m_Handle = dlopen(besideModule.c_str(), mode);
-        if (m_Handle) return;
-        const char* err = dlerror();
-        const std::string firstError = err ? err : "unknown error";
-        m_Handle = dlopen(KORVA_UI_LIBRARY, mode);
-        if (m_Handle) return;
-        err = dlerror();
-        Trace("KORVAKT3002: dialogs unavailable: %s; %s\n", firstError.c_str(),
-              err ? err : "unknown error");
+        // Beside the module (the object this code is linked into), then by name.
+        std::vector<LibraryCandidate> candidates;
+        const std::string own = ObjectDirectory(reinterpret_cast<void*>(&DefaultDialogProvider));
+        if (!own.empty()) candidates.push_back({own + KORVA_UI_LIBRARY, "beside the module"});
+        candidates.push_back({KORVA_UI_LIBRARY, "library search path"});
+        std::string reasons;
+        if (!LoadFirstLibrary(candidates, {}, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE, &m_Library,
+                              &reasons)) {
+            Trace("KORVAKT3002: dialogs unavailable:\n%s", reasons.c_str());
+        }
     }
 
     void Call(const char* symbol, const char* what, CKORVAKT3002Ctrl& control) {
         std::call_once(m_Once, [this] { Load(); });
-        if (!m_Handle) {
+        if (!m_Library.IsLoaded()) {
             Trace("KORVAKT3002: %s not shown (no dialog library)\n", what);
             return;
         }
-        auto fn = reinterpret_cast<KORVA_UiDialogFn>(dlsym(m_Handle, symbol));
+        auto fn = m_Library.Function<KORVA_UiDialogFn>(symbol);
         if (!fn) {
             Trace("KORVAKT3002: %s not shown: %s missing in %s\n", what, symbol, KORVA_UI_LIBRARY);
             return;
@@ -72,7 +54,7 @@ class UiLibraryProvider final : public DialogProvider {
     }
 
     std::once_flag m_Once;
-    void* m_Handle = nullptr;
+    SharedLibrary m_Library;  // RTLD_NODELETE: the code stays mapped after closing
 };
 
 }  // namespace

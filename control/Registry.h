@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Dispatch.h"
+#include "RegistryFile.h"
 
 namespace korva {
 
@@ -29,17 +30,11 @@ inline constexpr const char* kIidEvents = "{01E00CF4-CE43-4527-AA7F-C361301B92F0
 inline constexpr unsigned kMiscStatus = 0x20191;
 inline constexpr const char* kTypeLibVersion = "1.0";
 
-// The registry file for the current environment.
-std::string RegistryFilePath();
-
 // 0, SELFREG_E_TYPELIB when the type library entries cannot be written,
 // SELFREG_E_CLASS when the class entries cannot. Creates the folder.
 HRESULT RegisterControlModule(const std::string& modulePath, const std::string& registryFile);
 // Removes every entry RegisterControlModule writes; entries already absent
 // are not an error. Same result codes.
 HRESULT UnregisterControlModule(const std::string& registryFile);
-
-// The module path registered for a ProgID (case-insensitive), "" when none.
-std::string RegisteredModulePath(const std::string& progId, const std::string& registryFile);
 
 }  // namespace korva

@@ -1,29 +1,19 @@
 #include "FifoMessage.h"
 
-#include <QMessageBox>
+#include "MessageHook.h"
 
 namespace usbfifo {
-
 namespace {
-MessageHook& Hook() {
-    static MessageHook hook;
-    return hook;
-}
+using Slot = korva::qt::MessageHookSlot<MessageHook, struct FifoMessageTag>;
 }  // namespace
 
 MessageHook SetMessageHook(MessageHook hook) {
-    MessageHook previous = std::move(Hook());
-    Hook() = std::move(hook);
-    return previous;
+    return Slot::Set(std::move(hook));
 }
 
 void ShowMessage(QWidget* parent, const QString& text) {
-    if (Hook()) {
-        Hook()(text);
-        return;
-    }
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("UsbFifo"), text, QMessageBox::Ok, parent);
-    box.exec();
+    if (Slot::Offer(text)) return;
+    korva::qt::ShowModalBox(parent, QMessageBox::Warning, QStringLiteral("UsbFifo"), text);
 }
 
 }  // namespace usbfifo

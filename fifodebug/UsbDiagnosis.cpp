@@ -12,12 +12,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "FtdiProducts.h"
+
 namespace usbfifo {
 namespace {
 
-constexpr int kFtdiVendor = 0x0403;
-// The product ids the project's libftdi1-backed library looks for by itself.
-constexpr std::array<int, 5> kKnownProducts = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
+using korva::kFtdiVendor;
 constexpr const char* kRuleFix =
     "install the udev rule 60-korva-ftdi.rules (ftd2xx/ in the source tree, share/korva/ "
     "when installed): sudo cp 60-korva-ftdi.rules /etc/udev/rules.d/ && sudo udevadm "
@@ -75,23 +75,6 @@ std::string LinkTargetName(const std::string& path) {
     const std::string target(buf.data(), static_cast<size_t>(n));
     const auto slash = target.rfind('/');
     return slash == std::string::npos ? target : target.substr(slash + 1);
-}
-
-std::vector<int> ExtraProducts() {
-    std::vector<int> ids;
-    const char* extra = std::getenv("KORVA_FTDI_PIDS");
-    const char* p = extra != nullptr ? extra : "";
-    while (*p != '\0') {
-        char* end = nullptr;
-        const long id = std::strtol(p, &end, 16);
-        if (end == p) {
-            ++p;
-            continue;
-        }
-        if (id > 0 && id <= 0xffff) ids.push_back(static_cast<int>(id));
-        p = end;
-    }
-    return ids;
 }
 
 std::string Hex4(int value) {
@@ -210,8 +193,7 @@ bool IsSimulatorLibrary(const std::string& path) {
 std::vector<FtdiChip> ScanFtdiChips(const std::string& sysRoot, const std::string& devRoot) {
     std::vector<FtdiChip> chips;
     const std::string base = sysRoot + "/bus/usb/devices/";
-    std::vector<int> known(kKnownProducts.begin(), kKnownProducts.end());
-    for (int id : ExtraProducts()) known.push_back(id);
+    const std::vector<int> known = korva::FtdiProductIds();
     const std::vector<std::string> entries = ListDir(base);
     for (const std::string& name : entries) {
         if (name.find(':') != std::string::npos) continue;  // an interface

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "D2xxCore.h"
+#include "FtdiProducts.h"
 #include "Trace.h"
 
 using korva::Trace;
@@ -25,8 +26,6 @@ using korva::Trace;
 namespace korva::d2xx {
 namespace {
 
-constexpr int kVendor = 0x0403;
-constexpr std::array<int, 5> kProducts = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
 // Short, so that a reply is not held back in the chip, and CR flushes at once.
 constexpr unsigned char kLatencyMs = 2;
 constexpr unsigned char kEventChar = '\r';
@@ -38,24 +37,6 @@ constexpr int kReadChunk = 4096;
 constexpr int kWriteChunk = 4096;
 // A chip that fails this many reads in a row (about a second) counts as gone.
 constexpr int kMaxReadFailures = 500;
-
-std::vector<int> ProductIds() {
-    std::vector<int> ids(kProducts.begin(), kProducts.end());
-    if (const char* extra = std::getenv("KORVA_FTDI_PIDS")) {
-        const char* p = extra;
-        while (*p != '\0') {
-            char* end = nullptr;
-            const long id = std::strtol(p, &end, 16);
-            if (end == p) {
-                ++p;
-                continue;
-            }
-            if (id > 0 && id <= 0xffff) ids.push_back(static_cast<int>(id));
-            p = end;
-        }
-    }
-    return ids;
-}
 
 int InterfaceCount(int product) {
     switch (product) {
@@ -107,11 +88,11 @@ struct DeviceList {
 // Calls `visit(dev, product, iface, info)` for every attached chip interface.
 template <typename Visit>
 FT_STATUS Enumerate(ftdi_context* ctx, Visit visit) {
-    for (int product : ProductIds()) {
+    for (int product : FtdiProductIds()) {
         DeviceList found;
-        const int n = ftdi_usb_find_all(ctx, &found.list, kVendor, product);
+        const int n = ftdi_usb_find_all(ctx, &found.list, kFtdiVendor, product);
         if (n < 0) {
-            Trace("FTDI: listing %04x:%04x failed: %s\n", kVendor, product,
+            Trace("FTDI: listing %04x:%04x failed: %s\n", kFtdiVendor, product,
                   ftdi_get_error_string(ctx));
             return FT_OTHER_ERROR;
         }
@@ -122,11 +103,12 @@ FT_STATUS Enumerate(ftdi_context* ctx, Visit visit) {
             // still listed, with an empty serial number, and the trace says why.
             if (ftdi_usb_get_strings2(ctx, item->dev, nullptr, 0, description.data(),
                                       description.size(), serial.data(), serial.size()) < 0) {
-                Trace("FTDI: %04x:%04x at %s: cannot read its serial number: %s (%s)\n", kVendor,
-                      product, SysfsName(item->dev, 0).c_str(), ftdi_get_error_string(ctx),
+                Trace("FTDI: %04x:%04x at %s: cannot read its serial number: %s (%s)\n",
+                      kFtdiVendor, product, SysfsName(item->dev, 0).c_str(),
+                      ftdi_get_error_string(ctx),
                       "check the udev rule 60-korva-ftdi.rules and your group membership");
                 std::snprintf(description.data(), description.size(), "FTDI %04x:%04x (no access)",
-                              kVendor, product);
+                              kFtdiVendor, product);
                 serial[0] = '\0';
             }
             const int interfaces = InterfaceCount(product);

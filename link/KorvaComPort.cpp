@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "Files.h"
 #include "Trace.h"
 
 namespace {
@@ -31,10 +32,7 @@ constexpr unsigned long kComEventMask = 9;  // received character, clear to send
 constexpr unsigned kComWriteBuffer = 512;
 constexpr unsigned long kUsbWriteTimeoutMs = 3000;
 
-std::string ErrnoText(int err) {
-    char buf[256];
-    return strerror_r(err, buf, sizeof buf);
-}
+using korva::ErrnoText;
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "Files.h"
 #include "KorvaComPort.h"
 #include "NumText.h"
 #include "PortMap.h"
@@ -34,10 +35,7 @@ constexpr int kWriteStallMs = 1000;
 // is seen even while the far end streams without pause.
 constexpr int kMaxReadsPerWake = 64;
 
-std::string ErrnoText(int err) {
-    char buf[256];
-    return strerror_r(err, buf, sizeof buf);
-}
+using korva::ErrnoText;
 
 void SignalEvent(int fd) {
     std::uint64_t one = 1;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "SharedLibrary.h"
 #include "Trace.h"
 
 using korva::Trace;
@@ -83,44 +84,27 @@ constexpr int kSpareListEntries = 8;
 constexpr long kRecheckMs = 50;
 constexpr auto kWritePause = std::chrono::milliseconds(50);
 
-std::string DirName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string ExecutableDir() {
-    std::array<char, PATH_MAX> buf{};
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return {};
-    return DirName(std::string(buf.data(), static_cast<size_t>(n)));
-}
-
-std::string ThisModuleDir() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ThisModuleDir), &info) == 0 || info.dli_fname == nullptr)
-        return {};
-    return DirName(info.dli_fname);
-}
-
-std::vector<std::string> LibraryCandidates() {
-    const char* forced = std::getenv("KORVA_FTD2XX");
-    if (forced != nullptr && *forced != '\0') return {forced};
-    std::vector<std::string> names{kVendorLibrary};
-    const std::string exeDir = ExecutableDir();
-    if (!exeDir.empty()) names.push_back(exeDir + "/../lib/" + kOwnLibrary);
-    const std::string moduleDir = ThisModuleDir();
-    if (!moduleDir.empty() && moduleDir.find('/') != std::string::npos)
-        names.push_back(moduleDir + "/" + kOwnLibrary);
-    names.push_back(kOwnLibrary);
-    return names;
-}
-
 DWORD ClampToDword(unsigned long value) {
     return static_cast<DWORD>(std::min<unsigned long>(value, UINT32_MAX));
 }
 
 PVOID IndexArg(int index) {
     return reinterpret_cast<PVOID>(static_cast<uintptr_t>(index));
+}
+
+// Its own order (the vendor's library first, as on the original platform),
+// through the one loader: KORVA_FTD2XX alone when set, else the vendor's
+// libftd2xx.so by name, then the project's library in ../lib beside the
+// program, beside this module, and by name.
+std::vector<korva::LibraryCandidate> LibraryCandidates() {
+    const char* forced = std::getenv("KORVA_FTD2XX");
+    if (forced != nullptr && *forced != '\0') return {{forced, "$KORVA_FTD2XX"}};
+    std::vector<korva::LibraryCandidate> names{{kVendorLibrary, "the vendor's library"}};
+    names.push_back({korva::ProgramDirectory() + "../lib/" + kOwnLibrary, "beside the program"});
+    const std::string moduleDir = korva::ObjectDirectory(reinterpret_cast<void*>(&ClampToDword));
+    if (!moduleDir.empty()) names.push_back({moduleDir + kOwnLibrary, "beside the module"});
+    names.push_back({kOwnLibrary, "library search path"});
+    return names;
 }
 
 }  // namespace
@@ -205,24 +189,19 @@ bool UsbFifoInterface::LoadDriverLibrary() {
     m_hLibrary = nullptr;
     m_LibraryPath.clear();
 
-    void* library = nullptr;
+    korva::SharedLibrary loaded;
     std::string reasons;
-    for (const std::string& name : LibraryCandidates()) {
-        library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library != nullptr) {
-            m_LibraryPath = name;
-            break;
-        }
-        const char* why = dlerror();
-        reasons += "  ";
-        reasons += why != nullptr ? why : name;
-        reasons += "\n";
-    }
-    if (library == nullptr) {
+    // No symbol is required here: entry points are resolved below, in their
+    // order, and those found before a missing one stay usable.
+    if (!korva::LoadFirstLibrary(LibraryCandidates(), {}, RTLD_NOW | RTLD_LOCAL, &loaded,
+                                 &reasons)) {
         Trace("Error: Can't Load ft8u245.dll\n");
         Trace("%s", reasons.c_str());
         return false;
     }
+    m_LibraryPath = loaded.Path();
+    // Kept loaded for good: the driver's threads may outlive this object.
+    void* const library = loaded.Release();
     m_hLibrary = library;
     for (Api api : kResolveOrder) {
         dlerror();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KorvaModule.h"
+#include "SharedLibrary.h"
 
 namespace korva::tools {
 
@@ -19,15 +20,14 @@ using ControlPtr = std::unique_ptr<KorvaDispatch, ReleaseControl>;
 class ControlModule {
   public:
     ControlModule() = default;
-    ~ControlModule();
+    ~ControlModule() = default;
     ControlModule(const ControlModule&) = delete;
     ControlModule& operator=(const ControlModule&) = delete;
 
-    // Where the module is looked for: $KORVA_MODULE when set, else
-    // libKORVAKT3002.so in ../lib beside the executable, then the loader's
-    // own search. False with the loader's messages in *error.
+    // The module found by korva::ControlModuleCandidates (the same search
+    // as stagedesk's). False with every candidate and its refusal in *error.
     bool Load(std::string* error);
-    const std::string& Path() const { return m_Path; }
+    const std::string& Path() const { return m_Library.Path(); }
 
     // nullptr when the module does not make the control.
     ControlPtr Create() const;
@@ -37,8 +37,7 @@ class ControlModule {
     std::int32_t Unregister() const;
 
   private:
-    void* m_Handle = nullptr;
-    std::string m_Path;
+    SharedLibrary m_Library;
     KORVA_CreateInstanceFn m_Create = nullptr;
     KORVA_DllRegisterServerFn m_Register = nullptr;
     KORVA_DllUnregisterServerFn m_Unregister = nullptr;

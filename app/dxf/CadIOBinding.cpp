@@ -1,11 +1,5 @@
 #include "CadIOBinding.h"
 
-#include <dlfcn.h>
-
-#include <cstdlib>
-#include <vector>
-
-#include "Ini.h"
 #include "Trace.h"
 
 namespace stagedesk::dxf {
@@ -14,8 +8,8 @@ namespace {
 constexpr const char* kLibrary = "libcadio.so";
 
 template <typename F>
-bool Resolve(void* library, const char* name, F* out, std::string* missing) {
-    *out = reinterpret_cast<F>(dlsym(library, name));
+bool Resolve(const korva::SharedLibrary& library, const char* name, F* out, std::string* missing) {
+    *out = library.Function<F>(name);
     if (*out == nullptr) *missing += std::string(missing->empty() ? "" : ", ") + name;
     return *out != nullptr;
 }
@@ -32,28 +26,16 @@ std::string TextOf(PFN_drwGetText f, HDRAWING drawing) {
 }  // namespace
 
 CCadIO::CCadIO() {
-    std::vector<std::string> candidates;
-    if (const char* env = std::getenv("KORVA_CADIO"); env != nullptr && env[0] != '\0') {
-        candidates.push_back(env);
-    } else {
-        candidates.push_back(korva::ProgramDirectory() + "../lib/" + kLibrary);
-        candidates.push_back(kLibrary);
-    }
+    // $KORVA_CADIO alone when set, else ../lib beside the program, else the
+    // loader's search path (korva::LibraryCandidates).
     std::string reasons;
-    for (const std::string& path : candidates) {
-        m_hLibrary = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (m_hLibrary != nullptr) {
-            m_strPath = path;
-            break;
-        }
-        const char* why = dlerror();
-        reasons += (reasons.empty() ? "" : "; ") + std::string(why != nullptr ? why : path);
-    }
-    if (m_hLibrary == nullptr) {
-        m_strLoadError = "the drawing library could not be loaded: " + reasons;
-        korva::Trace("stagedesk: %s\n", m_strLoadError.c_str());
+    if (!korva::LoadFirstLibrary(korva::LibraryCandidates({"KORVA_CADIO", "", {kLibrary}}), {},
+                                 RTLD_NOW | RTLD_LOCAL, &m_hLibrary, &reasons)) {
+        m_strLoadError = "the drawing library could not be loaded:\n" + reasons;
+        korva::Trace("stagedesk: %s", m_strLoadError.c_str());
         return;
     }
+    m_strPath = m_hLibrary.Path();
     std::string missing;
     bool all = true;
     all &= Resolve(m_hLibrary, "drwCreate", &m_pCreate, &missing);
@@ -90,7 +72,6 @@ CCadIO::CCadIO() {
 
 CCadIO::~CCadIO() {
     Destroy();
-    if (m_hLibrary != nullptr) dlclose(m_hLibrary);
 }
 
 bool CCadIO::Create() {

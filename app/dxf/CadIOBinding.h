@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CadIO.h"
+#include "SharedLibrary.h"
 
 namespace stagedesk::dxf {
 
@@ -45,7 +46,7 @@ class CCadIO {
     std::string LoadNotes();
 
   private:
-    void* m_hLibrary = nullptr;
+    korva::SharedLibrary m_hLibrary;  // closed after the destructor's Destroy()
     bool m_bLoaded = false;
     std::string m_strLoadError;
     std::string m_strPath;

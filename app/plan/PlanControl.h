@@ -31,6 +31,9 @@ class PlanControl : public AxisPoller {
     virtual bool SetUnit(std::int16_t anxi, std::int16_t unit) = 0;
     virtual bool SetSpeed(std::int16_t axis, float speed) = 0;
     virtual bool SetHomeSpeed(std::int16_t axis, float speed) = 0;
+    // The control's code for the last call of this object that failed (0:
+    // none known).
+    virtual int GetErrorCode() { return 0; }
 };
 
 }  // namespace stagedesk::plan

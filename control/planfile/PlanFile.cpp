@@ -1,34 +1,32 @@
 #include "PlanFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 
+#include "Files.h"
 #include "NumText.h"
 #include "Trace.h"
 
 namespace korva {
 namespace {
 
-// Rows a file may announce beyond those it holds; they are filled with empty
-// cells. Far more than that means the count is garbage, and filling it would
-// only exhaust memory.
-constexpr std::size_t kMaxMissingRows = 10000;
-// No plan comes near this; a larger file is not a plan.
-constexpr off_t kMaxPlanBytes = 256 * 1024 * 1024;
+// More steps than anyone composes in an editor; a larger count is a damaged
+// or hostile file, and honouring it would cost memory out of all proportion
+// to the file (every announced row becomes K cells, blank or not).
+constexpr int kMaxRows = kMaxPlanRows;
+// No plan of kMaxRows steps comes near this; a larger file is not a plan.
+constexpr std::size_t kMaxPlanBytes = 16 * 1024 * 1024;
+// Rows that are missing, blank or of another width, tolerated before the
+// file counts as damaged or foreign. Each costs a whole row however few
+// bytes it takes (a blank line is one), so their number is what must be
+// bounded.
+constexpr std::size_t kMaxBadRows = kMaxPlanBadRows;
+// Bad rows listed by number; the rest are only counted.
+constexpr std::size_t kListedBadRows = 10;
 
 bool Fail(std::string* error, const std::string& why) {
     if (error) *error = why;
     Trace("plan file: %s\n", why.c_str());
     return false;
-}
-
-std::string SystemError(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
 }
 
 // The next line without its ending; false at the end of the bytes.
@@ -43,29 +41,25 @@ bool NextLine(std::string_view bytes, std::size_t& pos, std::string_view* line) 
 }
 
 // Cells are the texts before each TAB; text after the last TAB is one more
-// (unterminated) cell.
-std::vector<std::string> SplitCells(std::string_view line) {
-    std::vector<std::string> cells;
+// (unterminated) cell. At most `keep` cells are made (a line of a million
+// TABs must not become a million strings); false when the line holds a
+// different number of cells than `keep`.
+bool SplitCells(std::string_view line, std::size_t keep, std::vector<std::string>* cells) {
+    cells->clear();
+    cells->reserve(keep);
     std::size_t start = 0;
+    std::size_t found = 0;
     for (std::size_t tab = line.find('\t'); tab != std::string_view::npos;
          tab = line.find('\t', start)) {
-        cells.emplace_back(line.substr(start, tab - start));
+        if (++found > keep) return false;
+        cells->emplace_back(line.substr(start, tab - start));
         start = tab + 1;
     }
-    if (start < line.size()) cells.emplace_back(line.substr(start));
-    return cells;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
+    if (start < line.size()) {
+        if (++found > keep) return false;
+        cells->emplace_back(line.substr(start));
     }
-    return true;
+    return found == keep;
 }
 
 }  // namespace
@@ -105,15 +99,13 @@ bool DecodePlan(std::string_view bytes, int cellsPerRow, PlanTable& table, PlanR
     std::string_view line;
     int total = NextLine(bytes, pos, &line) ? AtoI(line) : 0;
     int announced = NextLine(bytes, pos, &line) ? AtoI(line) : 0;
-
-    std::vector<std::string_view> lines;
-    while (NextLine(bytes, pos, &line)) lines.push_back(line);
-    // A negative count, as atoi may give, loads no rows.
-    std::size_t n = announced > 0 ? static_cast<std::size_t>(announced) : 0;
-    if (n > lines.size() + kMaxMissingRows) {
-        return Fail(error, "the file announces " + std::to_string(n) + " rows but holds " +
-                               std::to_string(lines.size()));
+    if (announced > kMaxRows) {
+        return Fail(error, "the file announces " + std::to_string(announced) +
+                               " steps; a plan holds at most " + std::to_string(kMaxRows));
     }
+    // A negative count, as atoi may give, loads no rows.
+    const std::size_t n = announced > 0 ? static_cast<std::size_t>(announced) : 0;
+    const std::size_t k = static_cast<std::size_t>(cellsPerRow);
 
     PlanTable result;
     result.totalCount = total;
@@ -121,15 +113,23 @@ bool DecodePlan(std::string_view bytes, int cellsPerRow, PlanTable& table, PlanR
     result.rows.reserve(n);
     for (std::size_t r = 0; r < n; ++r) {
         std::vector<std::string> cells;
-        if (r < lines.size()) cells = SplitCells(lines[r]);
-        if (r >= lines.size() || cells.size() != static_cast<std::size_t>(cellsPerRow)) {
-            found.badRows.push_back(static_cast<int>(r + 1));
+        const bool present = NextLine(bytes, pos, &line);
+        if (!present || !SplitCells(line, k, &cells)) {
+            if (++found.badRowCount > kMaxBadRows) {
+                return Fail(error, "not a plan of " + std::to_string(k) +
+                                       " cells per row, or damaged: more than " +
+                                       std::to_string(kMaxBadRows) + " of its " +
+                                       std::to_string(n) + " rows are missing or hold another " +
+                                       "number of cells (the first is row " +
+                                       std::to_string(found.badRows.front()) + ")");
+            }
+            if (found.badRows.size() < kListedBadRows) found.badRows.push_back(int(r + 1));
         }
-        cells.resize(static_cast<std::size_t>(cellsPerRow));
+        cells.resize(k);
         result.rows.push_back(std::move(cells));
     }
-    for (std::size_t r = n; r < lines.size(); ++r) {
-        if (!lines[r].empty()) ++found.ignoredLines;
+    while (NextLine(bytes, pos, &line)) {
+        if (!line.empty()) ++found.ignoredLines;
     }
     table = std::move(result);
     if (report) *report = std::move(found);
@@ -140,76 +140,23 @@ bool WritePlanFile(const std::string& path, const PlanTable& table, int cellsPer
                    std::string* error) {
     std::string bytes;
     if (!EncodePlan(table, cellsPerRow, &bytes, error)) return false;
-
-    // Write a sibling and rename it over the plan; where no sibling can be
-    // made (a directory we may not create files in, a symbolic link to keep),
-    // write in place.
-    struct stat st {};
-    bool exists = ::lstat(path.c_str(), &st) == 0;
-    int fd = -1;
-    std::string tmp;
-    if (!exists || S_ISREG(st.st_mode)) {
-        static std::atomic<unsigned> counter{0};
-        tmp =
-            path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 && exists) ::fchmod(fd, st.st_mode & 07777);
-    }
-    if (fd < 0) {
-        tmp.clear();
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) return Fail(error, SystemError("cannot create", path));
-    }
-    const std::string& written = tmp.empty() ? path : tmp;
-    bool ok = WriteAll(fd, bytes);
-    std::string why = ok ? std::string() : SystemError("cannot write", written);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        why = SystemError("cannot write", written);
-    }
-    if (ok && !tmp.empty() && ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        why = SystemError("cannot replace", path);
-    }
-    if (!ok && !tmp.empty()) ::unlink(tmp.c_str());
-    return ok ? true : Fail(error, why);
+    std::string why;
+    return ReplaceFile(path, bytes, &why) ? true : Fail(error, why);
 }
 
 bool ReadPlanFile(const std::string& path, int cellsPerRow, PlanTable& table,
                   PlanReadReport* report, std::string* error) {
-    // O_NONBLOCK: a FIFO chosen by mistake must not hang the editor.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Fail(error, SystemError("cannot open", path));
     std::string bytes;
     std::string why;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        why = SystemError("cannot read", path);
-    } else if (!S_ISREG(st.st_mode)) {
-        why = path + " is not a plan file";
-    } else if (st.st_size > kMaxPlanBytes) {
-        why = path + " is too large for a plan file";
-    } else {
-        char buf[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
-                bytes.append(buf, static_cast<std::size_t>(n));
-                if (bytes.size() > static_cast<std::size_t>(kMaxPlanBytes)) {
-                    why = path + " is too large for a plan file";
-                    break;
-                }
-                continue;
-            }
-            if (n == 0) break;
-            if (errno == EINTR) continue;
-            why = SystemError("cannot read", path);
+    switch (ReadRegularFile(path, kMaxPlanBytes, &bytes, &why)) {
+        case FileRead::kRead:
+            return DecodePlan(bytes, cellsPerRow, table, report, error);
+        case FileRead::kMissing:
+            return Fail(error, "cannot open " + path + ": " + ErrnoText(ENOENT));
+        case FileRead::kFailed:
             break;
-        }
     }
-    ::close(fd);
-    if (!why.empty()) return Fail(error, why);
-    return DecodePlan(bytes, cellsPerRow, table, report, error);
+    return Fail(error, why);
 }
 
 }  // namespace korva

@@ -12,6 +12,10 @@ namespace korva {
 
 inline constexpr int kControlPlanCells = 16;
 inline constexpr int kStagedeskPlanCells = 18;
+// A file announcing more step rows than this is refused, and so is one with
+// more than kMaxPlanBadRows rows missing, blank or of another width.
+inline constexpr int kMaxPlanRows = 10000;
+inline constexpr std::size_t kMaxPlanBadRows = 1000;
 
 struct PlanTable {
     int totalCount = 1;                          // passes over the whole plan (line 1)
@@ -21,10 +25,11 @@ struct PlanTable {
 // What a reader met that did not fit the expected layout. The table still
 // holds every row the file announces, cut or padded to K cells.
 struct PlanReadReport {
-    std::vector<int> badRows;      // 1-based rows that did not hold exactly K cells
+    std::size_t badRowCount = 0;   // rows that did not hold exactly K cells
                                    // (rows announced but missing count too)
+    std::vector<int> badRows;      // the first few of them, 1-based
     std::size_t ignoredLines = 0;  // non-empty lines after the announced rows
-    bool Clean() const { return badRows.empty() && ignoredLines == 0; }
+    bool Clean() const { return badRowCount == 0 && ignoredLines == 0; }
 };
 
 // The file's bytes for a table. Fails, with the reason in *error, when a row
@@ -32,14 +37,18 @@ struct PlanReadReport {
 // not read back as written). Shorter rows are padded with empty cells.
 bool EncodePlan(const PlanTable& table, int cellsPerRow, std::string* bytes, std::string* error);
 
-// Reads the bytes of a plan file of any length. Lines may end in CR LF or LF.
-// Non-numeric header lines read as 0, as atoi does. Fails only when the file
-// announces far more rows than it holds (a damaged or foreign file).
+// Reads the bytes of a plan file. Lines may end in CR LF or LF. Non-numeric
+// header lines read as 0, as atoi does. Fails when the file announces more
+// than kMaxPlanRows rows or more than kMaxPlanBadRows of them are bad; the
+// caller's table is then untouched. Time and memory grow with the bytes,
+// whatever count the file announces.
 bool DecodePlan(std::string_view bytes, int cellsPerRow, PlanTable& table, PlanReadReport* report,
                 std::string* error);
 
-// Creates or replaces the file in one piece: an existing plan is not touched
-// unless the new one was written completely.
+// Creates or replaces the file in one piece (korva::ReplaceFile): an existing
+// plan is not touched unless the new one was written completely. The reader
+// refuses what is not a regular file (a FIFO does not block it) and files
+// beyond 16 MiB.
 bool WritePlanFile(const std::string& path, const PlanTable& table, int cellsPerRow,
                    std::string* error);
 bool ReadPlanFile(const std::string& path, int cellsPerRow, PlanTable& table,

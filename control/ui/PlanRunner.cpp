@@ -31,6 +31,13 @@ bool ControlPlanMotion::GoPosition(std::int16_t anxi, std::int16_t workstate, st
     return m_control.GoPosition(anxi, workstate, state, dir, x);
 }
 
+bool ControlPlanMotion::StopAxes() {
+    return m_control.Stopall();
+}
+int ControlPlanMotion::ErrorCode() {
+    return static_cast<int>(m_control.GetErrorCode());
+}
+
 void StopSignal::Request() {
     {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -110,9 +117,28 @@ bool RunRow(PlanMotion& motion, int kind, const PlanStep& s, StopSignal& stop,
 
 }  // namespace
 
+int FirstBadPlanRow(const std::vector<std::vector<std::string>>& rows, std::string* why) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        PlanStep step;
+        std::string problem;
+        ReadStepCells(rows[r], step, &problem);
+        if (!problem.empty()) {
+            if (why != nullptr) *why = problem;
+            return static_cast<int>(r) + 1;
+        }
+    }
+    return 0;
+}
+
 PlanRunResult RunPlan(PlanMotion& motion, const std::vector<std::vector<std::string>>& rows,
                       int totalCount, StopSignal& stop, const PlanRunEvents& events) {
     PlanRunResult result;
+    if (const int bad = FirstBadPlanRow(rows, &result.why); bad != 0) {
+        result.end = PlanRunEnd::kBadRow;
+        result.row = bad;
+        if (events.badRow) events.badRow(bad, result.why);
+        return result;
+    }
     if (events.progress) events.progress(0);
     for (int pass = 0; pass < totalCount; ++pass) {
         for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -124,14 +150,12 @@ PlanRunResult RunPlan(PlanMotion& motion, const std::vector<std::vector<std::str
             PlanStep step;
             std::string problem;
             const int kind = ReadStepCells(rows[r], step, &problem);
-            if (!problem.empty()) {
-                if (events.rowSkipped) events.rowSkipped(row, problem);
-                continue;
-            }
+            if (!problem.empty()) continue;  // checked above: cannot happen
             bool stopped = false;
             if (!RunRow(motion, kind, step, stop, events, stopped)) {
                 result.end = PlanRunEnd::kMotionFailed;
                 result.row = row;
+                result.code = motion.ErrorCode();
                 return result;
             }
             if (stopped) {

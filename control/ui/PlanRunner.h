@@ -29,6 +29,11 @@ class PlanMotion {
     virtual bool GoOrigion(std::int16_t anxi) = 0;
     virtual bool GoPosition(std::int16_t anxi, std::int16_t workstate, std::int16_t state,
                             std::int16_t dir, float x) = 0;
+    // Stop every axis now (the editor's Stop). Any thread, also while a
+    // motion call of the run is in progress.
+    virtual bool StopAxes() { return false; }
+    // The control's code of the last failed call (0: none known).
+    virtual int ErrorCode() { return 0; }
 };
 
 // The control itself as a PlanMotion.
@@ -44,6 +49,8 @@ class ControlPlanMotion : public PlanMotion {
     bool GoOrigion(std::int16_t anxi) override;
     bool GoPosition(std::int16_t anxi, std::int16_t workstate, std::int16_t state, std::int16_t dir,
                     float x) override;
+    bool StopAxes() override;
+    int ErrorCode() override;
 
   private:
     CKORVAKT3002Ctrl& m_control;
@@ -70,26 +77,33 @@ enum class PlanRunEnd {
     kCompleted,     // every pass ran
     kStopped,       // a stop request was seen
     kMotionFailed,  // a motion method returned FALSE
+    kBadRow,        // a row holds a cell that is no value: nothing was run
 };
 
 struct PlanRunResult {
     PlanRunEnd end = PlanRunEnd::kCompleted;
-    int row = 0;  // 1-based row of the failed motion
+    int row = 0;      // 1-based row of the failed motion or of the bad row
+    int code = 0;     // the control's error code of the failed motion
+    std::string why;  // what is wrong with the bad row
 };
+
+// The first row (1-based) with a cell that is no value, and why; 0 if none.
+int FirstBadPlanRow(const std::vector<std::vector<std::string>>& rows, std::string* why);
 
 // What the run reports while it goes; every callback runs on the run's thread.
 struct PlanRunEvents {
-    std::function<void(int position)> progress;                       // 0..10000
-    std::function<void(int row, const std::string& why)> rowSkipped;  // a cell it cannot use
-    std::function<void(int ms)> waiting;                              // before each wait
+    std::function<void(int position)> progress;                   // 0..10000
+    std::function<void(int row, const std::string& why)> badRow;  // the run does not start
+    std::function<void(int ms)> waiting;                          // before each wait
 };
 
 // Runs the rows (cells 1..16 each) totalCount times. Progress reads 0 at the
 // start and 10000 * pass / totalCount after each pass. Before each row and
 // each repetition a stop request ends the run; a FALSE from a motion method
-// ends it at once. Rows of an unknown kind are skipped silently; rows with a
-// cell that is not a value (an axis letter, a Dir/State/Workstate letter) are
-// skipped and reported.
+// ends it at once. Rows of an unknown kind are skipped silently. A row with a
+// cell that is not a value (an axis letter, a Dir/State/Workstate letter)
+// ends the run before the first motion (kBadRow): skipping it would start
+// every later relative move from an unplanned place.
 PlanRunResult RunPlan(PlanMotion& motion, const std::vector<std::vector<std::string>>& rows,
                       int totalCount, StopSignal& stop, const PlanRunEvents& events);
 

@@ -81,6 +81,7 @@ CProRunPlan::~CProRunPlan() {
         m_stop.Request();
         m_runThread.join();
     }
+    if (m_stopThread.joinable()) m_stopThread.join();
 }
 
 void CProRunPlan::CreateControls() {
@@ -292,6 +293,10 @@ bool CProRunPlan::ImportFile(const QString& path) {
     if (!report.Clean()) {
         QStringList rows;
         for (int r : report.badRows) rows << QString::number(r);
+        // Only the first few are listed; a damaged file may have thousands.
+        if (report.badRowCount > report.badRows.size()) {
+            rows << QStringLiteral("... (%1 in all)").arg(report.badRowCount);
+        }
         QString text = QStringLiteral("The plan file %1 is not laid out as expected.").arg(path);
         if (!rows.isEmpty()) {
             text += QStringLiteral("\nSteps %1 did not hold %2 cells; check them before running.")
@@ -336,6 +341,16 @@ void CProRunPlan::OnRun() {
     // The run works on a copy: the worker never reads the widgets.
     std::vector<std::vector<std::string>> rows;
     for (int r = 1; r < m_pGrid->Rows(); ++r) rows.push_back(RowCells(r));
+    // Every row is checked before the first motion.
+    std::string why;
+    if (const int bad = FirstBadPlanRow(rows, &why); bad != 0) {
+        const QString text = QStringLiteral("Step %1 cannot run: %2. The plan was not started.")
+                                 .arg(bad)
+                                 .arg(QString::fromStdString(why));
+        m_pStatus->setText(text);
+        ShowMessage(this, text);
+        return;
+    }
     m_pProgress->setRange(0, 10000);
     m_pProgress->setValue(0);
     m_pStatus->clear();
@@ -353,12 +368,6 @@ void CProRunPlan::RunMain(std::vector<std::vector<std::string>> rows, int total)
         QMetaObject::invokeMethod(
             this, [this, position] { m_pProgress->setValue(position); }, Qt::QueuedConnection);
     };
-    events.rowSkipped = [this](int row, const std::string& why) {
-        const QString text =
-            QStringLiteral("Step %1 skipped: %2.").arg(row).arg(QString::fromStdString(why));
-        QMetaObject::invokeMethod(
-            this, [this, text] { m_pStatus->setText(text); }, Qt::QueuedConnection);
-    };
     const PlanRunResult result = RunPlan(*m_pMotion, rows, total, m_stop, events);
     QMetaObject::invokeMethod(
         this, [this, result] { OnRunEnded(result); }, Qt::QueuedConnection);
@@ -370,8 +379,13 @@ void CProRunPlan::OnRunEnded(PlanRunResult result) {
     SetRunning(false);
     if (result.end == PlanRunEnd::kMotionFailed) {
         m_pStatus->setText(
-            QStringLiteral("Step %1: the controller refused the motion; the run ended.")
-                .arg(result.row));
+            QStringLiteral("Step %1: the controller refused the motion (code %2); the run ended.")
+                .arg(result.row)
+                .arg(result.code));
+    } else if (result.end == PlanRunEnd::kBadRow) {
+        m_pStatus->setText(QStringLiteral("Step %1 cannot run: %2. The plan was not started.")
+                               .arg(result.row)
+                               .arg(QString::fromStdString(result.why)));
     } else if (result.end == PlanRunEnd::kStopped) {
         m_pStatus->setText(QStringLiteral("The run was stopped."));
     }
@@ -380,6 +394,16 @@ void CProRunPlan::OnRunEnded(PlanRunResult result) {
 
 void CProRunPlan::OnStop() {
     m_stop.Request();
+    // Stop also halts the axes, not only the plan. One stop at a time: a
+    // stop still waiting for its reply already does the job.
+    if (m_pMotion == nullptr || !m_bStopSent.load()) return;
+    if (m_stopThread.joinable()) m_stopThread.join();  // it has finished
+    m_bStopSent = false;
+    PlanMotion* motion = m_pMotion;
+    m_stopThread = std::thread([this, motion] {
+        motion->StopAxes();
+        m_bStopSent = true;
+    });
 }
 
 bool CProRunPlan::PrepareToClose() {

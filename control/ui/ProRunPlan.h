@@ -136,6 +136,10 @@ class CProRunPlan : public QWidget {
     StopSignal m_stop;
     std::atomic<bool> m_bRunning{false};
     std::thread m_runThread;
+    // Stop sends the stop to the axes from here: on a controller that does
+    // not answer, the stop's own reply would otherwise hold the window.
+    std::thread m_stopThread;
+    std::atomic<bool> m_bStopSent{true};
 };
 
 // The editor as a window of its own (ShowPlanRunWindow). Closing it during a

@@ -1,31 +1,19 @@
 #include "UiMessage.h"
 
-#include <QMessageBox>
+#include "MessageHook.h"
 
 namespace korva::ui {
 namespace {
-
-MessageHook& Hook() {
-    static MessageHook hook;
-    return hook;
-}
-
+using Slot = korva::qt::MessageHookSlot<MessageHook, struct UiMessageTag>;
 }  // namespace
 
 MessageHook SetMessageHook(MessageHook hook) {
-    MessageHook previous = std::move(Hook());
-    Hook() = std::move(hook);
-    return previous;
+    return Slot::Set(std::move(hook));
 }
 
 void ShowMessage(QWidget* parent, const QString& text) {
-    if (Hook()) {
-        Hook()(text);
-        return;
-    }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("KORVAKT3002"), text, QMessageBox::Ok,
-                    parent);
-    box.exec();
+    if (Slot::Offer(text)) return;
+    korva::qt::ShowModalBox(parent, QMessageBox::NoIcon, QStringLiteral("KORVAKT3002"), text);
 }
 
 QString NumberMessage() {

@@ -48,7 +48,16 @@ bool AppFixture::Start() {
 
 bool AppFixture::Open() {
     Control().SetComPort(1);
-    return View()->OpenDevice();
+    // The open sequence runs on the device worker; wait for all of it.
+    return View()->OpenDevice() && View()->WaitIdle() && View()->DeviceOpen();
+}
+
+bool AppFixture::OpenAsSet() {
+    return View()->OpenDevice() && View()->WaitIdle() && View()->DeviceOpen();
+}
+
+bool AppFixture::Settle() {
+    return View()->WaitIdle();
 }
 
 CKT300View* AppFixture::View() {

@@ -31,6 +31,11 @@ class AppFixture {
     bool Start();
     // The open sequence on COM1 without the selection dialog.
     bool Open();
+    // The open sequence with the control's properties as they are, waited
+    // for; true when the device is open.
+    bool OpenAsSet();
+    // Waits until every request of the window has been answered.
+    bool Settle();
 
     stagedesk::CMainFrame& Frame() { return *m_frame; }
     stagedesk::CKT300View* View();

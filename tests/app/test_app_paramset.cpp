@@ -7,11 +7,13 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
 
 #include "AppFixture.h"
+#include "DialogFields.h"
 #include "KORVAKT3002.h"
 #include "KT300View.h"
 #include "ParamSetDlg.h"
@@ -23,10 +25,17 @@ using namespace stagedesk;
 
 namespace {
 
+// The window's requests run on the device worker: wait for their answers.
+void Settle(QWidget* panel) {
+    auto* view = qobject_cast<CKT300View*>(panel->parentWidget());
+    QVERIFY(view != nullptr && view->WaitIdle());
+}
+
 // The operator leaves a field (Tab, or a click elsewhere).
 void Leave(QLineEdit* edit) {
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(edit, &out);
+    Settle(edit->parentWidget());
 }
 
 // The operator picks a list entry.
@@ -35,6 +44,7 @@ void Pick(QComboBox* combo, const QString& text) {
     QVERIFY2(index >= 0, qPrintable(text));
     combo->setCurrentIndex(index);
     emit combo->activated(index);
+    Settle(combo->parentWidget());
 }
 
 }  // namespace
@@ -56,6 +66,7 @@ class TestParamSet : public QObject {
     void nonNumericEntrySendsNothing();
     void reloadWithDeviceClosedIsNotReportedAsRead();
     void factorySettingsRestoreDefaults();
+    void listWritesReloadOnlyWhereTheyChangeOtherValues();
     void enterMovesOnAndCommitsTheField();
 
   private:
@@ -135,6 +146,7 @@ void TestParamSet::editWriteConfirmsAndReloadsWhereMarked() {
     // The controller holds the value: a reload shows it again.
     edit->setText(QStringLiteral("0"));
     m_panel->ReloadAll();
+    QVERIFY(m_app->Settle());
     QCOMPARE(edit->text().toDouble(), value.toDouble());
 }
 
@@ -202,6 +214,7 @@ void TestParamSet::unitChangeRelabelsBothPanels() {
 
     // Y on this panel: only Y's stored code changes over there.
     m_panel->SelectAxis(1);
+    QVERIFY(m_app->Settle());
     m_app->TakeMessages();
     Pick(m_panel->Combo(IDC_PS_UNIT), QStringLiteral("um"));
     QCOMPARE(single->UnitCode(1), QStringLiteral("u"));
@@ -251,6 +264,7 @@ void TestParamSet::listWritesWithDeviceClosedFailAndReRead() {
     QComboBox* list = m_panel->Combo(id);
     const QString before = list->currentText();
     m_app->View()->OnComportClose();
+    QVERIFY(m_app->Settle());
     m_app->TakeMessages();
 
     Pick(list, choice);
@@ -277,8 +291,10 @@ void TestParamSet::nonNumericEntrySendsNothing() {
 
 void TestParamSet::reloadWithDeviceClosedIsNotReportedAsRead() {
     m_app->View()->OnComportClose();
+    QVERIFY(m_app->Settle());
     m_app->TakeMessages();
     m_panel->PushButton(IDC_PS_RELOAD)->click();
+    QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_GETTINGERR")});
     QVERIFY(m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
     QVERIFY(m_panel->Label(IDC_PS_STATUS)->text().isEmpty());
@@ -295,11 +311,18 @@ void TestParamSet::factorySettingsRestoreDefaults() {
     m_panel->PushButton(IDC_PS_FACTORY)->click();
     QVERIFY(!m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
     QVERIFY(!m_panel->PushButton(IDC_PS_FACTORY)->isEnabled());
+    // The axis choice waits too: the reload that follows is for this axis.
+    for (int id : {IDC_PS_RADIO_X, IDC_PS_RADIO_Y, IDC_PS_RADIO_Z, IDC_PS_RADIO_T})
+        QVERIFY(!FindControl(m_panel, id)->isEnabled());
+    QVERIFY(m_panel->Progress()->isVisible());
     QCOMPARE(m_panel->Label(IDC_PS_STATUS)->text(), m_app->Text("IDC_STATIC_READING"));
     QVERIFY(AppFixture::WaitFor([&] { return !m_panel->FactoryResetPending(); }, 8000));
+    QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_GETTINGOK")});
     QCOMPARE(speed->text(), factory);
     QVERIFY(m_panel->PushButton(IDC_PS_RELOAD)->isEnabled());
+    QVERIFY(FindControl(m_panel, IDC_PS_RADIO_Y)->isEnabled());
+    QVERIFY(!m_panel->Progress()->isVisible());
 }
 
 void TestParamSet::enterMovesOnAndCommitsTheField() {
@@ -316,8 +339,20 @@ void TestParamSet::enterMovesOnAndCommitsTheField() {
 
     QTest::keyClick(home, Qt::Key_Return);
     QVERIFY(!home->hasFocus());
+    QVERIFY(m_app->Settle());
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_SETTINGOK")});
     QCOMPARE(m_app->Control().GetHomeSpeed(0), 7.5f);
+}
+
+void TestParamSet::listWritesReloadOnlyWhereTheyChangeOtherValues() {
+    // The limit switches change no other value: confirmed, no reload.
+    Pick(m_panel->Combo(IDC_PS_LIMITABLE), QStringLiteral("Enable"));
+    QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_STRING_SETTINGOK")});
+    QVERIFY(!m_app->Control().GetLimitAble(0));
+    // The work state does reload.
+    Pick(m_panel->Combo(IDC_PS_WORKSTATE), QStringLiteral("Close"));
+    QCOMPARE(m_app->TakeMessages(), (QStringList{m_app->Text("IDS_STRING_SETTINGOK"),
+                                                 m_app->Text("IDS_STRING_GETTINGOK")}));
 }
 
 QTEST_MAIN(TestParamSet)

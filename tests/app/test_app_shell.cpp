@@ -98,11 +98,13 @@ void TestShell::openSucceedsAndTakesUnitLabelsFromX() {
     QVERIFY(c.SetUnit(0, 2));
     QVERIFY(c.SetUnit(1, 3));
     m_app->View()->OnComportClose();
+    m_app->Settle();
     m_app->TakeMessages();
     QVERIFY(m_app->Open());
     QCOMPARE(single->UnitLabelText(), QStringLiteral("PP"));
     QCOMPARE(single->UnitCode(1), QStringLiteral("u"));
     single->SelectAxis(1);
+    m_app->Settle();
     QCOMPARE(single->UnitLabelText(), QStringLiteral("um"));
 }
 
@@ -111,7 +113,7 @@ void TestShell::openFailureShowsFailingTextAndLeavesPanels() {
     m_app->Control().SetComPort(2);
     CSingleRunDlg* single = m_app->Single();
     single->SetStatusText(QStringLiteral("before"));
-    QVERIFY(!m_app->View()->OpenDevice());
+    QVERIFY(!m_app->OpenAsSet());
     const QStringList messages = m_app->TakeMessages();
     QVERIFY(!messages.isEmpty());
     QCOMPARE(messages.last(), m_app->Text("IDS_OPEN_EQUIP_FAILING"));
@@ -125,7 +127,7 @@ void TestShell::libraryMessagesOfTheModuleReachTheProgram() {
     // Not a terminal: the serial channel reports the failed call itself.
     setenv("KORVA_COM3", "/dev/null", 1);
     m_app->Control().SetComPort(3);
-    QVERIFY(!m_app->View()->OpenDevice());
+    QVERIFY(!m_app->OpenAsSet());
     const QStringList messages = m_app->TakeMessages();
     QCOMPARE(messages.size(), 2);
     QVERIFY2(messages[0].startsWith(QStringLiteral("WARNING:")), qPrintable(messages[0]));
@@ -136,10 +138,12 @@ void TestShell::libraryMessagesOfTheModuleReachTheProgram() {
 void TestShell::closeReportsCompletion() {
     // Closing a closed device is a completed close too.
     m_app->View()->OnComportClose();
+    m_app->Settle();
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_CLOSE_EQUIP_COMPLETE")});
     QVERIFY(m_app->Open());
     m_app->TakeMessages();
     m_app->View()->OnComportClose();
+    m_app->Settle();
     QCOMPARE(m_app->TakeMessages(), QStringList{m_app->Text("IDS_CLOSE_EQUIP_COMPLETE")});
     QVERIFY(!m_app->Control().GetIsOpen());
 }
@@ -184,6 +188,7 @@ void TestShell::commSelectCancelLeavesDevice() {
         d->reject();
     });
     m_app->View()->OnComportOpen();
+    m_app->Settle();
     QVERIFY(m_app->TakeMessages().isEmpty());
     QVERIFY(!m_app->Control().GetIsOpen());
     QCOMPARE(m_app->Control().GetComPort(), static_cast<std::int16_t>(1));
@@ -198,6 +203,7 @@ void TestShell::commSelectOkOpensChosenPort() {
         d->accept();
     });
     m_app->View()->OnComportOpen();
+    m_app->Settle();
     QCOMPARE(m_app->Control().GetComPort(), static_cast<std::int16_t>(1));
     QVERIFY(m_app->Control().GetIsOpen());
     QCOMPARE(m_app->TakeMessages().value(0), m_app->Text("IDS_OPEN_EQUIP_SUCCESS"));
@@ -258,11 +264,13 @@ void TestShell::missingKeyShowsNotFound() {
     out.close();
     m_app->Frame().Doc().Language().SetLanguageDirectory(dir.toStdString());
     m_app->View()->SwitchLanguage(0);
+    m_app->Settle();
 
     QCOMPARE(m_app->Frame().Command(ID_COMPORT_CLOSE)->text(), QStringLiteral("Not found"));
     QCOMPARE(m_app->Frame().Command(ID_COMPORT_OPEN)->text(),
              ShippedText("English.ini", "ID_COMPORT_OPEN"));
     m_app->View()->OnComportClose();
+    m_app->Settle();
     QCOMPARE(m_app->TakeMessages(), QStringList{QStringLiteral("Not found")});
 }
 

@@ -139,6 +139,7 @@ void TestSingleRun::motionEndsIdleAtControllerPosition() {
     CSingleRunDlg* p = m_app->Single();
     if (before != 0.0f) MoveDirect(0, before);
     p->SelectAxis(0);
+    QVERIFY(m_app->Settle());
     QVERIFY(IsIdle(p, 0));
     p->Edit(IDC_SR_DISTANCE)->setText(distance);
     p->Edit(IDC_SR_TARGET)->setText(target);
@@ -183,7 +184,7 @@ void TestSingleRun::switchingAxisDuringMotion() {
 
     // Back to X: it still moves, so the panel is busy and monitors it again.
     p->Button(IDC_SR_RADIO_X)->click();
-    QVERIFY(IsBusy(p));
+    QVERIFY(AppFixture::WaitFor([&] { return IsBusy(p); }));
     QVERIFY(p->IsMonitoring(0));
     QCOMPARE(m_app->View()->TabBar()->count(), 1);
     p->Button(IDC_SR_STOP)->click();
@@ -195,10 +196,17 @@ void TestSingleRun::closingDuringMotionJoinsMonitor() {
     p->Button(IDC_SR_CONTBACK)->click();
     QVERIFY(AppFixture::WaitFor([&] { return m_app->Sim().engine().Moving(1, 0); }));
     AppFixture::Pump(100);
-    // Closing the window stops and joins the monitor thread even while it
-    // waits for the window to refresh.
+    // Closing the window stops the axis, waits for it to stand, and joins
+    // the monitor thread even while it waits for the window to refresh.
     m_app->Frame().close();
+    QVERIFY(AppFixture::WaitFor([&] { return !m_app->Frame().isVisible(); }));
     QVERIFY(!p->HasMonitorThreads());
+    QVERIFY(!m_app->Sim().engine().Moving(1, 0));
+    // Nothing left running: the axis stays where it stopped.
+    const double stopped = m_app->Sim().engine().Position(1, 0);
+    AppFixture::Pump(300);
+    QCOMPARE(m_app->Sim().engine().Position(1, 0), stopped);
+    QVERIFY(m_app->TakeMessages().isEmpty());
 }
 
 void TestSingleRun::refusedNumberStartsNothing() {
@@ -241,14 +249,17 @@ void TestSingleRun::leavingTheCoordinateSetsIt() {
     coordinate->setText(QStringLiteral("12.5"));
     coordinate->setModified(true);  // as typing does
     leave();
+    QVERIFY(m_app->Settle());
     QCOMPARE(c.GetUserOrg(0), 12.5f);
 
     // Clicking into the field and out again sends nothing: the six digits
     // shown would otherwise replace the value by its rounding.
     MoveDirect(0, 1.2345678f);
     p->SelectAxis(0);
+    QVERIFY(m_app->Settle());
     QVERIFY(coordinate->text() != QStringLiteral("12.5"));
     leave();
+    QVERIFY(m_app->Settle());
     QCOMPARE(c.GetUserOrg(0), 12.5f);
     QVERIFY(m_app->TakeMessages().isEmpty());
 }

@@ -7,12 +7,15 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
+#include "Drawing.h"
 #include "DxfLoad.h"
 
 namespace korva::cadio {
@@ -298,6 +301,38 @@ TEST(CadioLoad, ProgressRisesToOneHundred) {
     EXPECT_EQ(seen.back(), 100);
     for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]);
     EXPECT_EQ(model.entities.size(), 3000u);
+}
+
+// Saving a drawing onto a full disk keeps the old file byte for byte; a FIFO
+// given as a drawing is refused at once instead of waiting for a writer.
+TEST(CadioFiles, FailedSaveKeepsTheOldDrawingAndAFifoIsRefused) {
+    char pattern[] = "/tmp/korva-cadio-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string target = dir + "/drawing.dxf";
+    const std::string old = Entities(Line(0, 0, 1, 1));
+    std::ofstream(target, std::ios::binary) << old;
+
+    std::string body;
+    for (int i = 0; i < 2000; ++i) body += Line(i, 0, i, 1);
+    Model model;
+    std::string error;
+    ASSERT_TRUE(LoadDxfText(Entities(body), &model, &error, nullptr)) << error;
+    EXPECT_TRUE(test::WithFullDisk(4096, [&] {
+        std::string why;
+        return !SaveDxfFile(model, target, &why, nullptr) && !why.empty();
+    }));
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), old);
+    ASSERT_TRUE(SaveDxfFile(model, target, &error, nullptr)) << error;
+
+    const std::string fifo = dir + "/fifo.dxf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Model untouched;
+    EXPECT_FALSE(LoadDxfFile(fifo, &untouched, &error, nullptr));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace

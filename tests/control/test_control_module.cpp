@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "ChildProcess.h"
 #include "Ini.h"
 #include "KorvaModule.h"
 #include "PtyPair.h"
@@ -138,6 +139,25 @@ TEST_F(ControlModule, RegistrationFailsWhenTheRegistryCannotBeWritten) {
     std::ofstream(blocker) << "x";
     setenv("XDG_DATA_HOME", blocker.c_str(), 1);
     EXPECT_EQ(static_cast<std::uint32_t>(mod.reg()), 0x80040200u);
+}
+
+// Unregistering rewrites the registry: a save that fails (full disk) keeps
+// every byte of it, and a FIFO in its place is refused without blocking.
+TEST_F(ControlModule, FailedUnregisterKeepsTheRegistryAndAFifoIsRefused) {
+    ASSERT_EQ(mod.reg(), 0);
+    std::ifstream in(Registry(), std::ios::binary);
+    const std::string before((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(before.size(), 64u);
+    EXPECT_TRUE(
+        WithFullDisk(64, [&] { return static_cast<std::uint32_t>(mod.unreg()) == 0x80040200u; }));
+    std::ifstream again(Registry(), std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), before);
+
+    fs::remove(Registry());
+    ASSERT_EQ(::mkfifo(Registry().c_str(), 0600), 0);
+    EXPECT_EQ(static_cast<std::uint32_t>(mod.unreg()), 0x80040200u);  // returns, not blocks
+    EXPECT_EQ(static_cast<std::uint32_t>(mod.reg()), 0x80040200u);
+    EXPECT_TRUE(fs::is_fifo(Registry()));
 }
 
 TEST_F(ControlModule, CreatesTheControlByProgIdOnly) {

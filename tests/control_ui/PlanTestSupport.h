@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -44,6 +45,14 @@ class RecordingMotion : public korva::ui::PlanMotion {
                     float x) override {
         return Record("GoPosition", {double(a), double(ws), double(st), double(dir), x});
     }
+
+    bool StopAxes() override {
+        ++stops;
+        return true;
+    }
+    int ErrorCode() override { return errorCode; }
+    std::atomic<int> stops{0};
+    int errorCode = 0;
 
     std::vector<Call> Calls() const {
         std::lock_guard<std::mutex> hold(m_lock);

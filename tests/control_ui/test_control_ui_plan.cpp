@@ -3,6 +3,7 @@
 // recording fake of the motion methods.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -339,6 +340,8 @@ TEST_F(PlanEditor, StopDuringALongStepEndsBeforeTheNextRepetition) {
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(motion.Count(), 3u);  // neither a fourth repetition nor the home step
     ExpectEditingState();
+    // Stop halts the axes too, not only the plan.
+    EXPECT_TRUE(WaitFor([this] { return motion.stops.load() == 1; }));
 }
 
 TEST_F(PlanEditor, StopCutsALongWaitShort) {
@@ -560,21 +563,67 @@ TEST_F(PlanFiles, RowsOfAnotherWidthAreLoadedWithAWarning) {
     EXPECT_TRUE(messages[0].contains("Steps 1")) << messages[0].toStdString();
 }
 
-TEST_F(PlanFiles, RowsWithCellsThatAreNoValuesAreSkippedWithAStatus) {
-    const QString path = dir.filePath("odd.pla");
-    const std::string bad = "GoPosition\t1\tX\t\t\t5\t\t\tA\t1\tC\tQ\t\t\t\t\t\r\n";
+// Hostile files: the warning names the first few bad rows and the count, a
+// file of more bad rows than a plan may have and a FIFO are refused at once,
+// and the grid keeps the plan it holds.
+TEST_F(PlanFiles, HostileFilesAreSummarisedOrRefused) {
+    const QString blank = dir.filePath("blank.pla");
+    Write(blank, "1\r\n1000\r\n" + std::string(1000, '\n'));
+    ASSERT_TRUE(editor->ImportFile(blank));
+    EXPECT_EQ(Grid()->Rows(), 1001);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("Steps 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, ... (1000 in all)"))
+        << messages[0].toStdString();
+    EXPECT_LT(messages[0].size(), 400);
+
+    InsertHome(1);
+    const QString many = dir.filePath("many.pla");
+    Write(many, "1\r\n5000\r\n" + std::string(5000, '\n'));
+    ASSERT_EQ(::mkfifo(dir.filePath("fifo.pla").toLocal8Bit().constData(), 0600), 0);
+    for (const QString& path : {many, dir.filePath("fifo.pla")}) {
+        messages.clear();
+        const int rows = Grid()->Rows();
+        EXPECT_FALSE(editor->ImportFile(path));
+        EXPECT_EQ(Grid()->Rows(), rows);
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_LT(messages[0].size(), 400);
+    }
+}
+
+TEST_F(PlanFiles, ARowWithACellThatIsNoValueRefusesTheRunAndNamesIt) {
+    const std::string badDir = "GoPosition\t1\tX\t\t\t5\t\t\tA\t1\tC\tQ\t\t\t\t\t\r\n";
     const std::string unknownKind = "GoSomewhere\t1\tX\t" + std::string(13, '\t') + "\r\n";
     const std::string badAxis = "GoHome\t\tW\t" + std::string(13, '\t') + "\r\n";
     const std::string good = "GoHome\t\tZ\t" + std::string(13, '\t') + "\r\n";
-    Write(path, "1\r\n4\r\n" + bad + unknownKind + badAxis + good);
-    ASSERT_TRUE(editor->ImportFile(path));
-    Run("1");
-    ASSERT_TRUE(WaitEnded());
-    ASSERT_EQ(motion.Count(), 1u);
-    EXPECT_EQ(motion.Calls()[0].name, "GoHome");
-    EXPECT_EQ(motion.Calls()[0].args, std::vector<double>{2});
-    EXPECT_TRUE(editor->Status()->text().contains("Step 3 skipped"))
-        << editor->Status()->text().toStdString();
+    const struct {
+        std::string plan;
+        const char* named;
+    } cases[] = {
+        {good + unknownKind + badAxis + good, "Step 3 cannot run:"},
+        {good + badDir + good, "Step 2 cannot run"},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath("odd.pla");
+        Write(path, "1\r\n" + std::to_string(std::count(c.plan.begin(), c.plan.end(), '\n')) +
+                        "\r\n" + c.plan);
+        ASSERT_TRUE(editor->ImportFile(path));
+        messages.clear();
+        Run("1");
+        EXPECT_FALSE(editor->IsRunning());
+        // Nothing moved, not even the good step before the bad one.
+        EXPECT_EQ(motion.Count(), 0u);
+        EXPECT_TRUE(editor->Status()->text().contains(c.named))
+            << editor->Status()->text().toStdString();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_EQ(messages[0], editor->Status()->text());
+    }
+    // RunPlan itself refuses too, for any other caller.
+    korva::ui::StopSignal stop;
+    const korva::ui::PlanRunResult result =
+        korva::ui::RunPlan(motion, {{"GoHome", "", "W"}}, 1, stop, {});
+    EXPECT_EQ(result.end, korva::ui::PlanRunEnd::kBadRow);
+    EXPECT_EQ(result.row, 1);
+    EXPECT_EQ(motion.Count(), 0u);
 }
 
 // --- closing during a run ---

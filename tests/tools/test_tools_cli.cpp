@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -290,6 +291,30 @@ TEST(Cli, EnvironmentFailuresExitOne) {
     ToolRun o = RunTool({"--sim-baud", "9600"});
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("--sim-baud needs --sim"), std::string::npos) << o.err;
+}
+
+// kt300ctl finds the control module as stagedesk does: the registered module
+// comes before the copy beside the program. The copy registered elsewhere
+// proves it was the one loaded by registering itself under its own path.
+TEST(Cli, TheRegisteredModuleIsTheOneLoaded) {
+    char pattern[] = "/tmp/korva-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string copy = dir + "/elsewhere/libKORVAKT3002.so.1";
+    ASSERT_EQ(system(("mkdir -p " + dir + "/elsewhere " + dir + "/data/korva && cp " + MODULE_FILE +
+                      " " + copy)
+                         .c_str()),
+              0);
+    const std::string registry = dir + "/data/korva/registry.ini";
+    std::ofstream(registry) << "[KORVAKT3002.KORVAKT3002Ctrl.1]\nCLSID={1}\n[CLSID\\{1}]\n"
+                            << "InprocServer=" << copy << "\n";
+    ToolRun r = RunTool({"--register"}, {{"XDG_DATA_HOME", dir + "/data"}, {"KORVA_MODULE", ""}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream in(registry);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("InprocServer=" + copy + "\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("InprocServer=" + std::string(MODULE_FILE)), std::string::npos) << text;
+    ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
 
 TEST(Cli, ScriptFromStandardInput) {

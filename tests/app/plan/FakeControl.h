@@ -30,6 +30,15 @@ class FakeControl : public stagedesk::plan::PlanControl {
     // Called as each motion call arrives, before it is recorded (on the
     // caller's thread).
     std::function<void(const Call&)> onMotion;
+    // The nth call (1-based, counting every recorded call) is refused with
+    // this error code; 0 refuses nothing.
+    int refuseCall = 0;
+    int refuseCode = 20041;
+
+    int GetErrorCode() override {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_lastCode;
+    }
 
     bool Stop(std::int16_t axis) override {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -107,15 +116,21 @@ class FakeControl : public stagedesk::plan::PlanControl {
 
   private:
     static bool Valid(int axis) { return axis >= 0 && axis < 4; }
+    // Records the call; false when it is the one to refuse.
+    bool Take(Call call) {
+        m_calls.push_back(std::move(call));
+        const bool refused = refuseCall != 0 && static_cast<int>(m_calls.size()) == refuseCall;
+        m_lastCode = refused ? refuseCode : 0;
+        return !refused;
+    }
     bool Record(Call call) {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_calls.push_back(std::move(call));
-        return true;
+        return Take(std::move(call));
     }
     bool Motion(Call call, std::initializer_list<std::int16_t> axes) {
         if (onMotion) onMotion(call);
         std::lock_guard<std::mutex> hold(m_lock);
-        m_calls.push_back(call);
+        if (!Take(call)) return false;  // refused: nothing moves
         for (std::int16_t a : axes) {
             if (Valid(a)) m_left[static_cast<std::size_t>(a)] = m_endless ? -1 : travel;
         }
@@ -129,6 +144,7 @@ class FakeControl : public stagedesk::plan::PlanControl {
     std::array<int, 4> m_left{};
     bool m_endless = false;
     int m_readings = 0;
+    int m_lastCode = 0;
 };
 
 }  // namespace plantest

@@ -398,17 +398,38 @@ TEST_F(PanelFiles, AnUnreadableFileKeepsThePlanAndANarrowOneWarns) {
     EXPECT_TRUE(messages[0].contains("did not hold 18 cells")) << messages[0].toStdString();
 }
 
-TEST_F(PanelFiles, ALoadedStepWithAnUnknownUnitIsSkippedWithAStatus) {
+TEST_F(PanelFiles, ALoadedStepWithAnUnknownUnitRefusesTheRunAndNamesTheStep) {
     const QString path = dir.filePath("units.pla");
     const std::string odd = "Goline2\t1\tX\tY\t\t1\t2\t\t\t0\t\t\t\t\t\t\tinch\t10\t\r\n";
     const std::string origin = "GoOrigion\t\tZ\t" + std::string(15, '\t') + "\r\n";
-    Write(path, "1\r\n2\r\n" + odd + origin);
+    Write(path, "1\r\n2\r\n" + origin + odd);
     ASSERT_TRUE(panel->ImportFile(path));
-    ASSERT_TRUE(Run("1"));
-    EXPECT_EQ(control.Calls(), (std::vector<Call>{{"GoOrigion", {2}}}));
-    EXPECT_TRUE(panel->Status()->text().contains("Step 1 skipped"))
-        << panel->Status()->text().toStdString();
-    EXPECT_TRUE(panel->Status()->text().contains("inch"));
+    messages.clear();
+    panel->Edit(CPlanRunDlg::IDC_TOTAL)->setText("1");
+    panel->OnRun();
+    EXPECT_FALSE(panel->IsRunning());
+    EXPECT_TRUE(control.Calls().empty());  // not even the good step before it
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("Step 2 cannot run")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("inch"));
+    EXPECT_EQ(panel->Status()->text(), messages[0]);
+    EXPECT_TRUE(panel->Button(CPlanRunDlg::IDC_RUN)->isEnabled());
+}
+
+TEST_F(PanelFiles, ARefusedCallEndsTheRunWithTheStepAndTheErrorText) {
+    const QString path = dir.filePath("refused.pla");
+    const std::string origin = "GoOrigion\t\tZ\t" + std::string(15, '\t') + "\r\n";
+    Write(path, "1\r\n3\r\n" + origin + origin + origin);
+    ASSERT_TRUE(panel->ImportFile(path));
+    control.refuseCall = 2;
+    control.refuseCode = 20042;
+    messages.clear();
+    ASSERT_TRUE(Run("2"));
+    EXPECT_EQ(control.Calls().size(), 2u);  // the third step never ran
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("Step 2: GoOrigion was refused (code 20042"))
+        << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("E02"));
 }
 
 }  // namespace

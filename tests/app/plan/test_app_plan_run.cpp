@@ -142,31 +142,82 @@ TEST(PlanRun, RepetitionsAreCountedAndAnEmptyPlanStillShowsThem) {
                                                          "SetHomeSpeed", "Setsechhome", "GoHome"}));
 }
 
-TEST(PlanRun, RowsThatCannotRunAreSkippedAndSaySo) {
-    FakeControl control;
-    std::atomic<int> stop{0};
-    CompletionWaiter waiter(control, stop, {}, kFast);
-    const std::vector<Row> rows = {
-        MakeRow("Goline2", {{2, "1"}, {3, "X"}, {4, "Y"}, {17, "inch"}, {18, "1"}}),
-        MakeRow("GoPosition", {{2, "1"}, {3, "W"}, {9, "A"}, {11, "C"}, {12, "P"}, {17, "mm"}}),
-        MakeRow("GoPosition", {{2, "1"}, {3, "X"}, {9, "A"}, {11, "C"}, {12, "Q"}, {17, "mm"}}),
-        MakeRow("GoSideways", {{3, "X"}}),
-        MakeRow("GoOrigion", {{3, "Z"}}),
+TEST(PlanRun, ARowThatCannotRunIsNamedAndNothingMoves) {
+    // Skipping a row would start every later relative move from a place
+    // nobody planned: the first bad row is named and no call is made.
+    const Row good = MakeRow("GoOrigion", {{3, "Z"}});
+    const std::pair<Row, const char*> cases[] = {
+        {MakeRow("Goline2", {{2, "1"}, {3, "X"}, {4, "Y"}, {17, "inch"}, {18, "1"}}),
+         "unit \"inch\""},
+        {MakeRow("GoPosition", {{2, "1"}, {3, "W"}, {9, "A"}, {11, "C"}, {12, "P"}, {17, "mm"}}),
+         "axis \"W\""},
+        {MakeRow("GoPosition", {{2, "1"}, {3, "X"}, {9, "A"}, {11, "C"}, {12, "Q"}, {17, "mm"}}),
+         "direction \"Q\""},
+        {MakeRow("GoSideways", {{3, "X"}}), ""},
     };
-    std::vector<std::pair<int, std::string>> skipped;
-    PanelRunEvents events;
-    events.rowSkipped = [&skipped](int row, const std::string& why) {
-        skipped.emplace_back(row, why);
+    for (const auto& [bad, why] : cases) {
+        FakeControl control;
+        std::atomic<int> stop{0};
+        CompletionWaiter waiter(control, stop, {}, kFast);
+        // The bad row comes second: the good row before it must not run either.
+        const std::vector<Row> rows = {good, bad, good};
+        std::vector<std::pair<int, std::string>> reported;
+        PanelRunEvents events;
+        events.badRow = [&reported](int row, const std::string& text) {
+            reported.emplace_back(row, text);
+        };
+        EXPECT_EQ(RunPanelPlan(control, rows, 1, stop, waiter, events), 0);
+        ASSERT_EQ(reported.size(), 1u) << why;
+        EXPECT_EQ(reported[0].first, 2);
+        EXPECT_NE(reported[0].second.find(why), std::string::npos) << reported[0].second;
+        EXPECT_TRUE(control.Calls().empty()) << why;
+        std::string problem;
+        EXPECT_EQ(FirstBadRow(rows, &problem), 2);
+    }
+}
+
+TEST(PlanRun, TheRunEndsAtTheFirstRefusedCallAndNamesIt) {
+    // Rows: GoPosition (SetUnit, SetSpeed, GoPosition) twice, then a home.
+    const Row move = MakeRow("GoPosition", {{2, "2"},
+                                            {3, "X"},
+                                            {7, "5"},
+                                            {9, "R"},
+                                            {10, "0"},
+                                            {11, "O"},
+                                            {12, "P"},
+                                            {17, "mm"},
+                                            {18, "10"}});
+    const Row home = MakeRow("GoHome", {{3, "Y"}, {18, "7"}});
+    struct Case {
+        int refuse;  // the nth call is refused
+        int row;
+        const char* call;
+        std::size_t calls;  // calls made, the refused one included
     };
-    RunPanelPlan(control, rows, 1, stop, waiter, events);
-    ASSERT_EQ(skipped.size(), 4u);
-    EXPECT_EQ(skipped[0].first, 1);
-    EXPECT_NE(skipped[0].second.find("unit \"inch\""), std::string::npos) << skipped[0].second;
-    EXPECT_NE(skipped[1].second.find("axis \"W\""), std::string::npos) << skipped[1].second;
-    EXPECT_NE(skipped[2].second.find("direction \"Q\""), std::string::npos) << skipped[2].second;
-    EXPECT_EQ(skipped[3].first, 4);
-    EXPECT_EQ(control.Calls(), (std::vector<Call>{{"GoOrigion", {2}}}));
-    EXPECT_FALSE(waiter.Used(0));  // a skipped row marks nothing
+    const Case cases[] = {
+        {1, 1, "SetUnit", 1},    {2, 1, "SetSpeed", 2},     {3, 1, "GoPosition", 3},
+        {6, 1, "GoPosition", 6}, {7, 2, "SetHomeSpeed", 7}, {9, 2, "GoHome", 9},
+    };
+    for (const Case& c : cases) {
+        FakeControl control;
+        control.refuseCall = c.refuse;
+        std::atomic<int> stop{0};
+        CompletionWaiter waiter(control, stop, {}, kFast);
+        int row = 0;
+        std::string call;
+        int code = 0;
+        PanelRunEvents events;
+        events.refused = [&](int r, const std::string& name, int errorCode) {
+            row = r;
+            call = name;
+            code = errorCode;
+        };
+        RunPanelPlan(control, {move, home}, 3, stop, waiter, events);
+        EXPECT_EQ(row, c.row) << c.refuse;
+        EXPECT_EQ(call, c.call) << c.refuse;
+        EXPECT_EQ(code, 20041) << c.refuse;
+        EXPECT_EQ(control.Calls().size(), c.calls) << c.refuse;
+    }
 }
 
 TEST(PlanRun, StopDuringAWaitStopsEveryUsedAxisAndSkipsTheRest) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "Ini.h"
 #include "TempDir.h"
 
@@ -216,6 +217,22 @@ TEST(IniWrite, SymlinkStaysALink) {
     ASSERT_TRUE(WritePrivateProfileString("S", "K", "new", link));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(target), "[S]\nK=new\n");
+}
+
+TEST(IniWrite, FailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    std::string target = dir.Path("setting.ini");
+    std::string link = dir.Path("link.ini");
+    const std::string old = "[S]\nK=old\n" + std::string(8192, ';') + "\n";
+    WriteBytes(target, old);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    for (const std::string& path : {target, link}) {
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(test::WithFullDisk(
+            1024, [&] { return !WritePrivateProfileString("S", "K", "new", path); }));
+        EXPECT_EQ(ReadBytes(target), old);
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+    }
 }
 
 TEST(ProgramPaths, DirectoriesEndInSlash) {

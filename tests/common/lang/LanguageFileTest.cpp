@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -209,6 +211,49 @@ TEST_F(LanguageFileTest, EditedFileTakesEffectAtNextLookup) {
     EXPECT_EQ(lang.GetText("K"), "before");
     ASSERT_TRUE(WritePrivateProfileString("String", "K", "after", LangPath("en.ini")));
     EXPECT_EQ(lang.GetText("K"), "after");
+}
+
+// The index answers exactly as reading the file at every lookup did.
+TEST_F(LanguageFileTest, IndexedLookupsAnswerAsTheFileDoes) {
+    const std::string strings =
+        "Key=first\r\nKEY=second\r\n  Spaced  =  x y  \r\n"
+        "Quoted=\"  kept  \"\r\n;Comment=no\r\nLong=" +
+        std::string(1500, 'x') + "\r\nWide=" + std::string(998, 'a') +
+        "\xC3\xA9\r\n[Other]\r\nOnlyOther=1\r\n[String]\r\nLater=no\r\n";
+    AddFile("en.ini", "Setting", "English", strings);
+    CLanguageFile lang(StagedeskLanguageConfig());
+    Configure(lang);
+    ASSERT_TRUE(lang.Load());
+    for (const char* key : {"Key", "key", "Spaced", "Quoted", "Comment", ";Comment", "Long", "Wide",
+                            "OnlyOther", "Later", "Missing"}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(lang.GetText(key),
+                  GetPrivateProfileString("String", key, "Not found", 1000, LangPath("en.ini")));
+    }
+    EXPECT_EQ(lang.GetText("Key"), "first");
+    EXPECT_EQ(lang.GetText("Long").size(), 999u);
+}
+
+// A settings or language file that is a FIFO is passed over without
+// blocking; a language file of many megabytes is read once, not per text.
+TEST_F(LanguageFileTest, FifosAreSkippedAndBigFilesReadOnce) {
+    ASSERT_EQ(::mkfifo(m_settings.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(LangPath("a_fifo.ini").c_str(), 0600), 0);
+    std::string strings;
+    for (int i = 0; i < 200000; ++i)
+        strings += "IDS_" + std::to_string(i) + "=text " + std::to_string(i) + "\r\n";
+    AddFile("en.ini", "Setting", "English", strings);
+    ASSERT_GT(std::filesystem::file_size(LangPath("en.ini")), 4000000u);
+    CLanguageFile lang(StagedeskLanguageConfig());
+    Configure(lang);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(lang.Load());  // the settings FIFO reads as absent: "English"
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(lang.GetText("IDS_" + std::to_string(i * 97)), "text " + std::to_string(i * 97));
+    }
+    // Reading the file per text would take minutes; bound for a hang only.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(std::filesystem::is_fifo(m_settings));
 }
 
 TEST_F(LanguageFileTest, LoadFillsTheProgramPaths) {

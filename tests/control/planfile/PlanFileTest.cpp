@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "PlanFile.h"
 
 namespace korva {
@@ -286,6 +287,70 @@ TEST(PlanFile, FailuresAreReportedAndKeepTheOldFile) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"fifo.pla", "plan.pla"}));  // no temporary left
+}
+
+// A plan saved onto a full disk, directly or through a link: the old plan
+// keeps every byte.
+TEST(PlanFile, FailedSaveOnAFullDiskKeepsTheOldPlan) {
+    TempFile dir;
+    PlanTable plan;
+    for (int r = 0; r < 100; ++r) plan.rows.push_back(ControlRow({{1, "GoHome"}, {3, "Y"}}));
+    const std::string old = "1\r\n1\r\nGoOrigion\t\tX" + Tabs(14) + "\r\n";
+    dir.Write(old);
+    ASSERT_EQ(::symlink(dir.Path().c_str(), dir.Path("link.pla").c_str()), 0);
+    for (const std::string& path : {dir.Path(), dir.Path("link.pla")}) {
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(test::WithFullDisk(1024, [&] {
+            std::string error;
+            return !WritePlanFile(path, plan, kControlPlanCells, &error) &&
+                   error.find("too large") != std::string::npos;
+        }));
+        EXPECT_EQ(dir.Read(), old);
+    }
+}
+
+// Hostile counts and contents: refused, or loaded within what the file
+// holds; bad rows are counted, only the first few listed.
+TEST(PlanFileDecode, HostileFilesAreBoundedByTheirBytes) {
+    // Blank lines cost a whole row each for one byte: a few are padded and
+    // reported, many make the file count as damaged.
+    const std::size_t most = kMaxPlanBadRows;
+    const std::string blank = "1\r\n" + std::to_string(most) + "\r\n" + std::string(most, '\n');
+    PlanTable table;
+    PlanReadReport report;
+    std::string error;
+    ASSERT_TRUE(DecodePlan(blank, kControlPlanCells, table, &report, &error)) << error;
+    EXPECT_EQ(table.rows.size(), most);
+    EXPECT_EQ(report.badRowCount, most);
+    EXPECT_EQ(report.badRows, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(report.ignoredLines, 0u);
+
+    PlanTable kept{7, {ControlRow({{1, "keep"}})}};
+    const std::string row = "GoHome\t\tY" + Tabs(14) + "\r\n";
+    for (const std::string& bytes :
+         {"1\r\n" + std::to_string(most + 1) + "\r\n" + std::string(most + 1, '\n'),
+          "1\r\n" + std::to_string(kMaxPlanRows) + "\r\n" + row,
+          "1\r\n" + std::to_string(kMaxPlanRows + 1) + "\r\n"}) {
+        EXPECT_FALSE(DecodePlan(bytes, kControlPlanCells, kept, &report, &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(kept.rows.size(), 1u);
+    }
+    EXPECT_NE(error.find(std::to_string(kMaxPlanRows)), std::string::npos) << error;
+
+    // A row of a million TABs is one bad row of K cells, not a million cells.
+    const std::string tabs = "1\r\n1\r\n" + std::string(1000000, '\t') + "\r\n";
+    ASSERT_TRUE(DecodePlan(tabs, kControlPlanCells, table, &report, &error));
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(table.rows[0].size(), static_cast<std::size_t>(kControlPlanCells));
+    EXPECT_EQ(report.badRowCount, 1u);
+
+    // NUL and other bytes are cell text like any other.
+    const std::string nul =
+        "1\r\n1\r\nGo" + std::string(1, '\0') + "Home\t" + Tabs(15) + "\r\njunk\r\n";
+    ASSERT_TRUE(DecodePlan(nul, kControlPlanCells, table, &report, &error));
+    EXPECT_EQ(table.rows[0][0], std::string("Go\0Home", 7));
+    EXPECT_EQ(report.badRowCount, 0u);
+    EXPECT_EQ(report.ignoredLines, 1u);
 }
 
 }  // namespace
