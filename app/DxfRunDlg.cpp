@@ -356,10 +356,7 @@ void CDxfRunDlg::Init(plan::CompletionTiming timing) {
     m_waiter = std::make_unique<plan::CompletionWaiter>(
         *m_pControl, m_nNoHardStop,
         [this](const plan::AxisPositions& positions) {
-            if (m_nStop.load() != 0 && !m_bSlowStopSent.exchange(true)) {
-                m_pControl->StopSlow(0);
-                m_pControl->StopSlow(1);
-            }
+            if (m_nStop.load() != 0) SendStopOnce();
             QMetaObject::invokeMethod(
                 this, [this, positions] { ShowPositions(positions); }, Qt::QueuedConnection);
         },
@@ -821,20 +818,42 @@ void CDxfRunDlg::UpdateSummary() {
 
 void CDxfRunDlg::ReadDynamicsLater() {
     // X's speed and accelerations for the estimate, read off the GUI thread.
+    // The GUI thread never waits for a read in flight (on a mute controller it
+    // takes its full time limit): a request made meanwhile is read again by
+    // the same thread, and the run thread joins it before its first call.
     if (m_bShutDown || m_bRunning) return;
-    if (m_queryThread.joinable()) m_queryThread.join();
+    {
+        std::lock_guard<std::mutex> hold(m_queryLock);
+        if (m_bQueryBusy) {
+            m_bQueryAgain = true;
+            return;
+        }
+        m_bQueryBusy = true;
+    }
+    if (m_queryThread.joinable()) m_queryThread.join();  // it has ended: not busy
     m_queryThread = std::thread([this] {
-        dxf::AxisDynamics d;
-        const bool ok = m_pControl->ReadDynamics(&d) && d.speed > 0;
-        QMetaObject::invokeMethod(
-            this,
-            [this, d, ok] {
-                m_dynamics = d;
-                m_bDynamicsKnown = ok;
-                UpdateSummary();
-            },
-            Qt::QueuedConnection);
+        for (;;) {
+            dxf::AxisDynamics d;
+            const bool ok = m_pControl->ReadDynamics(&d) && d.speed > 0;
+            QMetaObject::invokeMethod(
+                this, [this, d, ok] { OnDynamics(d, ok); }, Qt::QueuedConnection);
+            std::lock_guard<std::mutex> hold(m_queryLock);
+            if (!m_bQueryAgain) {
+                m_bQueryBusy = false;
+                return;
+            }
+            m_bQueryAgain = false;
+        }
     });
+}
+
+void CDxfRunDlg::OnDynamics(const dxf::AxisDynamics& d, bool ok) {
+    m_dynamics = d;
+    m_bDynamicsKnown = ok;
+    // A run that started before the answer gets its estimate now.
+    if (m_bRunning && ok)
+        m_remaining = dxf::EstimateRemaining(m_steps, m_dynamics, m_perMoveSeconds);
+    UpdateSummary();
 }
 
 void CDxfRunDlg::OnRun() {
@@ -856,11 +875,11 @@ void CDxfRunDlg::OnRun() {
     }
     SaveProfile();
     if (m_runThread.joinable()) m_runThread.join();  // the last run has ended
-    if (m_queryThread.joinable()) m_queryThread.join();
     // Cleared here, before the thread starts, so a Stop right after Run counts.
     m_nStop = 0;
     m_nPause = 0;
     m_bSlowStopSent = false;
+    m_waiter->ResetAbort();
     m_bRunning = true;
     m_steps = steps;
     m_remaining = m_bDynamicsKnown ? dxf::EstimateRemaining(m_steps, m_dynamics, m_perMoveSeconds)
@@ -872,6 +891,9 @@ void CDxfRunDlg::OnRun() {
     UpdateRunControls();
     emit RunStarted();
     m_runThread = std::thread([this, options, startHere, steps = std::move(steps)]() mutable {
+        // A dynamics read still in flight goes first (the GUI thread does not
+        // wait for it); the estimate follows when its answer arrives.
+        if (m_queryThread.joinable()) m_queryThread.join();
         m_waiter->ClearUsed();
         m_waiter->MarkUsed(0);
         m_waiter->MarkUsed(1);
@@ -902,6 +924,7 @@ void CDxfRunDlg::OnRun() {
         }
         dxf::JobHooks hooks;
         hooks.wait = [this] { m_waiter->Wait(); };
+        hooks.stopAxes = [this] { SendStopOnce(); };
         hooks.position = [this](double* x, double* y) {
             const plan::AxisPositions p = m_waiter->Positions();
             *x = p.position[0];
@@ -981,13 +1004,27 @@ void CDxfRunDlg::ShowPositions(const plan::AxisPositions& positions) {
 }
 
 void CDxfRunDlg::OnStop() {
-    // The run thread and the completion thread act on it: the decelerating
-    // stop, the tool off, the speeds back.
+    // The decelerating stop, once. In the shell it goes by the view's stop
+    // line, which overtakes an exchange waiting for its reply and never holds
+    // the run; alone, the completion thread or the run thread sends it. The
+    // run then ends after the pass of the completion wait in progress,
+    // without waiting for the axes: they are the stop's business.
     m_nStop = 1;
+    if (m_pView != nullptr && m_bRunning && !m_bSlowStopSent.exchange(true))
+        m_pView->StopLine().Request(true);
+    m_waiter->Abort();
 }
 
 void CDxfRunDlg::StopRun() {
+    // Stop all has already sent the stop to every axis.
+    if (m_pView != nullptr) m_bSlowStopSent = true;
     OnStop();
+}
+
+void CDxfRunDlg::SendStopOnce() {
+    if (m_bSlowStopSent.exchange(true)) return;
+    m_pControl->StopSlow(0);
+    m_pControl->StopSlow(1);
 }
 
 void CDxfRunDlg::SetStartBlocked(const QString& reason) {
@@ -1017,12 +1054,16 @@ void CDxfRunDlg::StopThreads() {
     m_bShutDown = true;
     m_nStop = 1;  // the completion thread stops X and Y
     if (m_waiter) m_waiter->Abort();
-    if (m_runThread.joinable() || m_queryThread.joinable()) {
-        // The run thread may be reporting a library message: let it go on.
-        GuiBlockingScope blocking;
-        if (m_runThread.joinable()) m_runThread.join();
-        if (m_queryThread.joinable()) m_queryThread.join();
+    {
+        std::lock_guard<std::mutex> hold(m_queryLock);
+        m_bQueryAgain = false;  // a read in flight is the last one
     }
+    // The run thread may be reporting a library message: let it go on. The
+    // run thread joins a dynamics read first, so it is joined first; each is
+    // bounded by one exchange's time limit.
+    GuiBlockingScope blocking;
+    if (m_runThread.joinable()) m_runThread.join();
+    if (m_queryThread.joinable()) m_queryThread.join();
     m_bRunning = false;
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -183,9 +184,10 @@ class CDxfRunDlg : public QWidget {
     const dxf::JobEnd& LastEnd() const { return m_lastEnd; }
 
     // For the shell (one motion at a time across panels, Stop all, leaving):
-    // whether a run is in progress; StopRun ends it with the decelerating
-    // stop and the tool off (from the GUI thread; the run thread makes the
-    // calls). SetStartBlocked with a reason disables starting a run and shows
+    // whether a run is in progress; StopRun (after Stop all, which has sent
+    // the stop) ends it with the tool off and sends no stop of its own (from
+    // the GUI thread; the run thread makes the calls; without a view it is
+    // OnStop). SetStartBlocked with a reason disables starting a run and shows
     // the reason on the run controls' tooltips; an empty reason allows it.
     void StopRun();
     void SetStartBlocked(const QString& reason);
@@ -221,6 +223,10 @@ class CDxfRunDlg : public QWidget {
     void OnMove(std::size_t step, std::size_t move, int element);
     void UpdateSummary();
     void ReadDynamicsLater();
+    void OnDynamics(const dxf::AxisDynamics& dynamics, bool ok);
+    // The decelerating stop of X and Y through the control, unless it has
+    // been sent (run and completion threads).
+    void SendStopOnce();
     void LoadProfile();
     void SaveProfile() const;
     void SetStatus(const QString& text);
@@ -257,6 +263,9 @@ class CDxfRunDlg : public QWidget {
     bool m_bDynamicsKnown = false;
     double m_perMoveSeconds = 0.8;  // the completion wait after each move
     std::thread m_queryThread;
+    std::mutex m_queryLock;
+    bool m_bQueryBusy = false;   // a dynamics read is in flight
+    bool m_bQueryAgain = false;  // asked for again meanwhile
 
     // Shared with the run thread and the completion thread.
     std::atomic<int> m_nStop{0};

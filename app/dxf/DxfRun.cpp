@@ -155,8 +155,12 @@ JobEnd RunJob(JobControl& control, const std::vector<JobStep>& steps, const JobO
     // Every end leaves the tool off and the axes' speeds as they were; these
     // calls may fail too (the link may be gone), and nothing more can be done.
     if (end.how == JobEnd::How::kStopped) {
-        control.StopSlow(0);
-        control.StopSlow(1);
+        if (hooks.stopAxes) {
+            hooks.stopAxes();
+        } else {
+            control.StopSlow(0);
+            control.StopSlow(1);
+        }
     }
     if (options.UsesTool() && (toolOn || end.how != JobEnd::How::kCompleted))
         control.SetPortOutput(0);

@@ -70,13 +70,17 @@ struct JobHooks {
     // Before the motion step `step` (its move number `move`) is called.
     std::function<void(std::size_t step, std::size_t move)> onMove;
     std::function<void(bool held)> onHold;  // a pause begins (true) or ends (false)
+    // At a stopped end: sends the decelerating stop of X and Y unless it has
+    // been sent already. Empty: StopSlow for X and Y through `control`.
+    std::function<void()> stopAxes;
 };
 
 // Runs the job's steps in order on the calling (run) thread.
 //  - A set `pause` is taken between moves: the move in progress ends, the
 //    tool goes off while held and on again (with its on-delay) at resume.
 //  - A set `stop` ends the run before the next step (a wait in progress is
-//    ended by whoever stops the axes): StopSlow for X and Y, the tool off.
+//    ended by whoever stops the axes): the stop of X and Y (hooks.stopAxes),
+//    the tool off.
 //  - The first call that fails ends the run (the tool off, the axes left
 //    where they stopped).
 // At every end the tool is switched off when the job uses it and the axes'

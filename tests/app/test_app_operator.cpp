@@ -59,6 +59,7 @@ class TestOperator : public QObject {
     void theShortcutStopsWhileADialogIsOpen();
     void stopAllReachesTheWireWhileAReadWaitsOnAMuteController_data();
     void stopAllReachesTheWireWhileAReadWaitsOnAMuteController();
+    void aDxfRunOnAMuteControllerHoldsNeitherTheWindowNorTheInterlock();
     void oneMotionAtATime_data();
     void oneMotionAtATime();
     void leavingStopsWhatMoves_data();
@@ -245,6 +246,59 @@ void TestOperator::stopAllReachesTheWireWhileAReadWaitsOnAMuteController() {
     QVERIFY(view->WaitIdle());
     QVERIFY(params->PushButton(IDC_PS_RELOAD)->isEnabled());
     QVERIFY(!params->RequestRunning());
+    view->OnComportClose();
+    QVERIFY(view->WaitIdle());
+}
+
+// Run right after Import, while the read of X's speeds for the estimate still
+// waits for a controller that does not answer: the click returns at once (the
+// run thread, not the window, waits for that read). Stop all then ends the run
+// and frees the other panels without the run waiting for any stop's reply.
+void TestOperator::aDxfRunOnAMuteControllerHoldsNeitherTheWindowNorTheInterlock() {
+    CKT300View* view = m_app->View();
+    view->OnComportClose();
+    QVERIFY(view->WaitIdle());
+    korva::test::PtyPair pty;
+    korva::test::ScriptedPeer peer(pty);
+    peer.SetDefaultReply("OK\r");
+    setenv("KORVA_COM2", pty.SlavePath().c_str(), 1);
+    m_app->Control().SetComPort(2);
+    QVERIFY(m_app->OpenAsSet());
+    QVERIFY(view->WaitIdle());
+    m_app->TakeMessages();
+
+    peer.SetDefaultReply(std::nullopt);
+    peer.Expect("STOPALL", "OK\r");
+    peer.ClearReceived();
+    CDxfRunDlg* dxf = view->DxfRun();
+    view->ShowPanel(CKT300View::kDxfRun);
+    QVERIFY(dxf->OpenFile(kFixtures + "/r2000_lwpolyline.dxf"));
+    dxf->OnImport();
+    QVERIFY(peer.WaitForLines(1, 2000s));  // the speed read is out and waits
+
+    QElapsedTimer clock;
+    clock.start();
+    dxf->OnRun();
+    QVERIFY2(clock.elapsed() < 1000, "Run waited for the controller on the window's thread");
+    QVERIFY(dxf->IsRunning());
+    QAbstractButton* planRun = view->PlanRun()->Button(CPlanRunDlg::IDC_RUN);
+    QVERIFY(!planRun->isEnabled());
+
+    clock.restart();
+    m_app->Frame().StopAllAction()->trigger();
+    QVERIFY2(clock.elapsed() < 1000, "Stop all waited for the controller");
+    // Bounded by the read in flight and the tool-off/speed calls of the end,
+    // each at most one reply's time limit; no stop's reply is waited for.
+    QVERIFY2(AppFixture::WaitFor([&] { return !dxf->IsRunning(); }, 15000),
+             "the stopped run did not end");
+    QCOMPARE(dxf->LastEnd().how, dxf::JobEnd::How::kStopped);
+    QVERIFY(AppFixture::WaitFor([&] { return planRun->isEnabled(); }, 1000));
+    int stops = 0;
+    for (const std::string& line : peer.Lines())
+        stops +=
+            QString::fromStdString(line).startsWith(QLatin1String("stop"), Qt::CaseInsensitive);
+    QCOMPARE(stops, 1);  // Stop all's, and no Stop or StopSlow of the run's own
+    m_app->TakeMessages();
     view->OnComportClose();
     QVERIFY(view->WaitIdle());
 }

@@ -272,6 +272,18 @@ TEST(DxfJob, StopWhileTheToolIsOnStopsGentlySwitchesItOffAndRestoresTheSpeeds) {
         "SetSpeed(1, 7.500000)"};
     EXPECT_EQ(control.calls, expected);
     EXPECT_NE(DescribeEnd(end).find("move 3 of 5"), std::string::npos) << DescribeEnd(end);
+
+    // With a stop hook (the panel's: the stop went out already, by the stop
+    // line) the run sends no stop of its own and still leaves things as they were.
+    Recorder hooked;
+    stop = 0;
+    int stopsAsked = 0;
+    hooks.stopAxes = [&] { ++stopsAsked; };
+    EXPECT_EQ(RunJob(hooked, steps, o, stop, pause, hooks).how, JobEnd::How::kStopped);
+    EXPECT_EQ(stopsAsked, 1);
+    std::vector<std::string> withoutStops = expected;
+    std::erase_if(withoutStops, [](const std::string& c) { return c.starts_with("StopSlow"); });
+    EXPECT_EQ(hooked.calls, withoutStops);
 }
 
 TEST(DxfJob, TheFirstFailingCallEndsTheRunAndSaysWhichMoveAndWhy) {
