@@ -58,7 +58,7 @@ std::unique_lock<std::recursive_mutex> CKORVAKT3002::HoldCalls() {
     return std::unique_lock<std::recursive_mutex>(m_callLock);
 }
 
-bool CKORVAKT3002::StopAxesNow(bool slow) {
+bool CKORVAKT3002::StopAxesNow(bool slow, const std::function<bool()>& superseded) {
     KorvaDispatch* control = m_pControl;
     if (control == nullptr) return false;
     auto call = [control](Dispid id, std::vector<korva::Variant> argv) {
@@ -71,6 +71,7 @@ bool CKORVAKT3002::StopAxesNow(bool slow) {
     if (!slow) return call(Dispid::Stopall, {});
     bool all = true;
     for (std::int16_t axis = 0; axis < 4; ++axis) {
+        if (superseded && superseded()) break;
         all = call(Dispid::StopSlow, {korva::Variant(axis)}) && all;
     }
     return all;

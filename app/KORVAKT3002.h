@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -163,8 +164,10 @@ class CKORVAKT3002 {
     // The stop of every axis (immediate: one STOPALL line; slow: StopSlow of
     // each axis), outside the one-call-at-a-time lock: the protocol lets a
     // stop overtake an exchange that waits for its reply, and Stop all must
-    // not queue behind it. Any thread; not while Destroy runs.
-    bool StopAxesNow(bool slow);
+    // not queue behind it. Any thread; not while Destroy runs. A slow stop
+    // leaves the axes it has not reached once superseded() says an immediate
+    // stop has taken over.
+    bool StopAxesNow(bool slow, const std::function<bool()>& superseded = {});
 
     // --- the members of _DKORVAKT3002 ---
     QString GetLangenge();

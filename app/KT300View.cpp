@@ -60,7 +60,9 @@ CKT300View::CKT300View(CKT300Doc* doc, QWidget* parent) : QWidget(parent), m_pDo
 
     m_worker = std::make_unique<CDeviceWorker>();
     m_stopLine =
-        std::make_unique<CStopLine>([this](bool slow) { return m_Ctrl.StopAxesNow(slow); });
+        std::make_unique<CStopLine>([this](bool slow, const std::function<bool()>& superseded) {
+            return m_Ctrl.StopAxesNow(slow, superseded);
+        });
     // A stop on its way goes first: no request starts before it is sent.
     m_worker->SetGate([this] {
         while (m_stopLine->Overtaking()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -146,7 +148,7 @@ void CKT300View::StopAll(bool slow) {
     ++m_nStopEpoch;
     m_worker->CancelPending();
     m_pSingleRun->EndAllMotion();
-    m_pPlanRun->OnStop();
+    m_pPlanRun->StopRun();
     m_pDxfRun->StopRun();
     m_pParamSet->CancelRequests();
     m_bReadoutPending = false;

@@ -555,7 +555,8 @@ void CPlanRunDlg::OnRun() {
         return;
     }
     if (m_runThread.joinable()) m_runThread.join();
-    m_nStop = 0;  // before the thread starts, so an early Stop is not lost
+    m_nStop = 0;             // before the thread starts, so an early Stop is not lost
+    m_waiter->ResetAbort();  // a Stop all ended the last run's wait
     m_bRunning = true;
     m_pStatus->clear();
     Button(IDC_RUN)->setEnabled(false);
@@ -609,6 +610,11 @@ void CPlanRunDlg::OnRunEnded() {
 
 void CPlanRunDlg::OnStop() {
     m_nStop = 1;
+}
+
+void CPlanRunDlg::StopRun() {
+    m_nStop = 1;
+    if (m_bRunning && m_waiter) m_waiter->AbortStopped();
 }
 
 void CPlanRunDlg::SetStartBlocked(const QString& reason) {

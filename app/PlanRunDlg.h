@@ -83,6 +83,9 @@ class CPlanRunDlg : public QWidget {
     void OnGridClick(int row);
     void OnRun();
     void OnStop();
+    // Stop all: the stop has gone to every axis already; the run ends after
+    // the call in progress without stopping the axes again.
+    void StopRun();
     // The shell's interlock: another motion runs (empty reason: allowed).
     void SetStartBlocked(const QString& reason);
     void OnImport();  // asks for a file, then ImportFile

@@ -61,9 +61,15 @@ void CompletionWaiter::Abort() {
     m_wake.notify_all();
 }
 
+void CompletionWaiter::AbortStopped() {
+    m_bStopsSent = true;
+    Abort();
+}
+
 void CompletionWaiter::ResetAbort() {
     std::lock_guard<std::mutex> hold(m_lock);
     m_bAbort = false;
+    m_bStopsSent = false;
 }
 
 bool CompletionWaiter::Pause() {
@@ -103,7 +109,7 @@ void CompletionWaiter::Complete() {
         active[static_cast<std::size_t>(a)] = used[static_cast<std::size_t>(a)];
     }
     for (int pass = 0;; ++pass) {
-        if (m_stop.load() != 0) {
+        if (m_stop.load() != 0 && !m_bStopsSent.load()) {
             for (int a = 0; a < kPlanAxes; ++a) {
                 if (used[static_cast<std::size_t>(a)]) m_control.Stop(static_cast<std::int16_t>(a));
             }

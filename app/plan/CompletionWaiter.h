@@ -68,6 +68,11 @@ class CompletionWaiter {
     bool Busy() const { return m_bBusy.load(); }
 
     void Abort();
+    // Abort for a run whose axes have already been sent the stop (Stop all):
+    // the pass in progress sends no Stop of its own. On a controller that
+    // does not answer, each of those would wait out the stop's time limit
+    // and hold the run, and with it every other motion, for minutes.
+    void AbortStopped();
     void ResetAbort();
 
   private:
@@ -83,6 +88,7 @@ class CompletionWaiter {
     std::array<std::atomic<float>, kPlanAxes> m_position{};
     std::atomic<bool> m_bBusy{false};
     std::atomic<bool> m_bAbort{false};
+    std::atomic<bool> m_bStopsSent{false};
     std::atomic<int> m_nWaiting{0};
     mutable std::mutex m_lock;
     std::condition_variable m_wake;

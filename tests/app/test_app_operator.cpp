@@ -60,6 +60,8 @@ class TestOperator : public QObject {
     void stopAllReachesTheWireWhileAReadWaitsOnAMuteController_data();
     void stopAllReachesTheWireWhileAReadWaitsOnAMuteController();
     void aDxfRunOnAMuteControllerHoldsNeitherTheWindowNorTheInterlock();
+    void aPlanRunOnAMuteControllerEndsAtStopAll();
+    void stopAllOvertakesASlowStopAllOnAMuteController();
     void oneMotionAtATime_data();
     void oneMotionAtATime();
     void leavingStopsWhatMoves_data();
@@ -74,6 +76,10 @@ class TestOperator : public QObject {
         return m_app->Sim().engine().Moving(1, 0) || m_app->Sim().engine().Moving(1, 1);
     }
     QString WritePlan(const std::string& rows, int count);
+    // Reopens the device on a controller that answers the handshake, then
+    // nothing but STOPALL.
+    bool OpenMute(korva::test::PtyPair& pty, korva::test::ScriptedPeer& peer);
+    static int StopLines(const korva::test::ScriptedPeer& peer, const char* word);
 
     std::unique_ptr<AppFixture> m_app;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -98,6 +104,28 @@ QString TestOperator::WritePlan(const std::string& rows, int count) {
     if (!f.open(QIODevice::WriteOnly)) return {};
     f.write(("1\r\n" + std::to_string(count) + "\r\n" + rows).c_str());
     return path;
+}
+
+bool TestOperator::OpenMute(korva::test::PtyPair& pty, korva::test::ScriptedPeer& peer) {
+    CKT300View* view = m_app->View();
+    view->OnComportClose();
+    if (!view->WaitIdle()) return false;
+    peer.SetDefaultReply("OK\r");
+    setenv("KORVA_COM2", pty.SlavePath().c_str(), 1);
+    m_app->Control().SetComPort(2);
+    if (!m_app->OpenAsSet() || !view->WaitIdle()) return false;
+    m_app->TakeMessages();
+    peer.SetDefaultReply(std::nullopt);
+    peer.Expect("STOPALL", "OK\r");
+    peer.ClearReceived();
+    return true;
+}
+
+int TestOperator::StopLines(const korva::test::ScriptedPeer& peer, const char* word) {
+    int n = 0;
+    for (const std::string& line : peer.Lines())
+        n += QString::fromStdString(line).startsWith(QLatin1String(word), Qt::CaseInsensitive);
+    return n;
 }
 
 bool TestOperator::Start(Activity activity) {
@@ -299,6 +327,64 @@ void TestOperator::aDxfRunOnAMuteControllerHoldsNeitherTheWindowNorTheInterlock(
             QString::fromStdString(line).startsWith(QLatin1String("stop"), Qt::CaseInsensitive);
     QCOMPARE(stops, 1);  // Stop all's, and no Stop or StopSlow of the run's own
     m_app->TakeMessages();
+    view->OnComportClose();
+    QVERIFY(view->WaitIdle());
+}
+
+// A plan run waiting for its axes on a controller that stopped answering:
+// Stop all ends it without the run sending stops of its own (each would wait
+// out the stop's time limit), and the other panels are free again.
+void TestOperator::aPlanRunOnAMuteControllerEndsAtStopAll() {
+    CKT300View* view = m_app->View();
+    korva::test::PtyPair pty;
+    korva::test::ScriptedPeer peer(pty);
+    QVERIFY(OpenMute(pty, peer));
+    CPlanRunDlg* plan = view->PlanRun();
+    view->ShowPanel(CKT300View::kPlanRun);
+    QVERIFY(plan->ImportFile(WritePlan(LongMoveRow("X"), 1)));
+    plan->Edit(CPlanRunDlg::IDC_TOTAL)->setText(QStringLiteral("1"));
+    // The controller takes the plan's settings and the move, then falls mute.
+    peer.SetDefaultReply("OK\r");
+    plan->OnRun();
+    QVERIFY(plan->IsRunning());
+    QVERIFY(AppFixture::WaitFor([&] { return StopLines(peer, "Go") > 0; }, 5000));
+    peer.SetDefaultReply(std::nullopt);
+    // The completion wait reads X, unanswered.
+    QVERIFY(AppFixture::WaitFor([&] { return StopLines(peer, "Position?") > 0; }, 5000));
+    QVERIFY(plan->IsRunning());
+
+    m_app->Frame().StopAllAction()->trigger();
+    // Bounded by the read in flight (one reply's time limit), not by stops.
+    QVERIFY2(AppFixture::WaitFor([&] { return !plan->IsRunning(); }, 8000),
+             "the stopped plan run did not end");
+    QVERIFY(
+        AppFixture::WaitFor([&] { return view->DxfRun()->StartBlockedReason().isEmpty(); }, 1000));
+    QVERIFY(AppFixture::WaitFor([&] { return StopLines(peer, "STOPALL") == 1; }, 1000));
+    QVERIFY(view->StopLine().WaitDone(std::chrono::seconds(5)));
+    QCOMPARE(StopLines(peer, "stop"), 1);  // Stop all's STOPALL only
+    peer.SetDefaultReply("OK\r");
+    m_app->TakeMessages();
+    view->OnComportClose();
+    QVERIFY(view->WaitIdle());
+}
+
+// "Slow stop all" on a mute controller waits for each axis's reply in turn;
+// the immediate Stop all clicked meanwhile goes out at once instead of after
+// them, and the slow stop leaves the axes it has not reached.
+void TestOperator::stopAllOvertakesASlowStopAllOnAMuteController() {
+    CKT300View* view = m_app->View();
+    korva::test::PtyPair pty;
+    korva::test::ScriptedPeer peer(pty);
+    QVERIFY(OpenMute(pty, peer));
+    m_app->Frame().StopAllSlowAction()->trigger();
+    QVERIFY(AppFixture::WaitFor([&] { return StopLines(peer, "StopSlow") == 1; }, 2000));
+    QElapsedTimer clock;
+    clock.start();
+    m_app->Frame().StopAllAction()->trigger();
+    QVERIFY2(AppFixture::WaitFor([&] { return StopLines(peer, "STOPALL") == 1; }, 1000),
+             "STOPALL queued behind the slow stops");
+    QVERIFY(view->StopLine().WaitDone(std::chrono::seconds(5)));
+    QCOMPARE(StopLines(peer, "StopSlow"), 1);
     view->OnComportClose();
     QVERIFY(view->WaitIdle());
 }
