@@ -311,9 +311,9 @@ int KorvaComPort::FindInReceived(const char* text) {
     return FindLocked(text);
 }
 
-// The limit is rounded up to whole steps, as the step-wise polling of the
-// original waits did; the condition variable ends the wait as soon as the
-// receive thread has stored what is looked for.
+// The limit is rounded up to whole steps (10 ms for text, 5 ms for counts),
+// the resolution callers are promised; the condition variable ends the wait as
+// soon as the receive thread has stored what is looked for.
 template <typename Pred>
 KorvaComPort::WaitResult KorvaComPort::WaitUntil(Pred found, int waitMs, int stepMs) {
     std::unique_lock<std::mutex> lock(m_RecvLock);
