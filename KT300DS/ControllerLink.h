@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "KORVAKT3002Ctl.h"
+#include "KORVAKT3002CtlInternal.h"
 
 namespace korva::sim {
 class PtySimulator;

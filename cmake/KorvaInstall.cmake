@@ -22,20 +22,16 @@ if(TARGET KORVAKT3002)
   install(TARGETS KORVAKT3002 EXPORT KORVAKT3002Targets
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-  # The control class header and everything it includes, so a C++ host can
-  # use CKORVAKT3002Ctrl directly; KorvaModule.h is the late-bound interface.
+  # Only the public headers: the control class (its state is private, so no
+  # protocol, link or USB library header goes with it), the late-bound
+  # interface KorvaModule.h, and what those include. A field change in the
+  # lower layers then changes nothing a host compiles against.
   install(FILES
             ${PROJECT_SOURCE_DIR}/control/Variant.h
             ${PROJECT_SOURCE_DIR}/control/Dispatch.h
             ${PROJECT_SOURCE_DIR}/control/KorvaModule.h
             ${PROJECT_SOURCE_DIR}/control/KORVAKT3002Ctl.h
             ${PROJECT_SOURCE_DIR}/control/DialogProvider.h
-            ${PROJECT_SOURCE_DIR}/protocol/KT300Protocol.h
-            ${PROJECT_SOURCE_DIR}/link/KorvaComPort.h
-            ${PROJECT_SOURCE_DIR}/link/KorvaUSB.h
-            ${PROJECT_SOURCE_DIR}/link/SerialPort.h
-            ${PROJECT_SOURCE_DIR}/link/UsbFifoInterface.h
-            ${PROJECT_SOURCE_DIR}/link/D2xx.h
           DESTINATION ${korva_include_dir})
 
   install(EXPORT KORVAKT3002Targets NAMESPACE KORVAKT3002:: DESTINATION ${korva_cmake_dir})

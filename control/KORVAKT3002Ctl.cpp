@@ -1,10 +1,15 @@
 #include "KORVAKT3002Ctl.h"
 
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <vector>
 
 #include "DialogProvider.h"
+#include "KT300Protocol.h"
 #include "Trace.h"
 
 namespace {
@@ -19,22 +24,52 @@ std::string TrimWhite(const std::string& text) {
 
 }  // namespace
 
-CKORVAKT3002Ctrl::CKORVAKT3002Ctrl() : m_Language("English") {}
+struct CKORVAKT3002Ctrl::Impl {
+    KT300Protocol m_Protocol;
+    mutable std::mutex m_StateLock;  // guards the members below it up to m_Cache
+    std::vector<std::string> m_USBSerialList;
+    std::string m_Language{"English"};
+    std::array<AxisCache, kAxes> m_Cache{};
+    // Connect, DisConnect and the link settings (port, USB mode and serial,
+    // select number), one at a time.
+    mutable std::mutex m_LinkLock;
+    std::atomic<bool> m_bConnected{false};
+    std::atomic<bool> m_bModified{false};
+    std::atomic<korva::DialogProvider*> m_pDialogs{nullptr};
+};
+
+CKORVAKT3002Ctrl::CKORVAKT3002Ctrl() : m_p(std::make_unique<Impl>()) {}
 
 // The protocol member closes a link that is still open.
 CKORVAKT3002Ctrl::~CKORVAKT3002Ctrl() = default;
 
+KT300Protocol& CKORVAKT3002Ctrl::Protocol() {
+    return m_p->m_Protocol;
+}
+
+CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Abort(std::uint32_t axes) {
+    return m_p->m_Protocol.Abort(axes);
+}
+
+bool CKORVAKT3002Ctrl::IsModified() const {
+    return m_p->m_bModified.load();
+}
+
+void CKORVAKT3002Ctrl::SetModifiedFlag(bool modified) {
+    m_p->m_bModified.store(modified);
+}
+
 // ---------------------------------------------------------------- properties
 
 CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetLangenge() const {
-    std::lock_guard lock(m_StateLock);
-    return m_Language;
+    std::lock_guard lock(m_p->m_StateLock);
+    return m_p->m_Language;
 }
 
 void CKORVAKT3002Ctrl::SetLangenge(const BSTR& value) {
     {
-        std::lock_guard lock(m_StateLock);
-        m_Language = value;
+        std::lock_guard lock(m_p->m_StateLock);
+        m_p->m_Language = value;
     }
     SetModifiedFlag();
 }
@@ -42,49 +77,50 @@ void CKORVAKT3002Ctrl::SetLangenge(const BSTR& value) {
 // The link settings are read and written under the link lock: Connect reads
 // them on whichever thread calls it.
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetUSBMODE() const {
-    std::lock_guard lock(m_LinkLock);
-    return m_Protocol.GetUSBMode();
+    std::lock_guard lock(m_p->m_LinkLock);
+    return m_p->m_Protocol.GetUSBMode();
 }
 
 void CKORVAKT3002Ctrl::SetUSBMODE(BOOL value) {
     {
-        std::lock_guard lock(m_LinkLock);
-        if (m_Protocol.SetUSBMode(value)) m_Protocol.ClearErrorCode();  // refused while open
+        std::lock_guard lock(m_p->m_LinkLock);
+        if (m_p->m_Protocol.SetUSBMode(value))
+            m_p->m_Protocol.ClearErrorCode();  // refused while open
     }
     SetModifiedFlag();
 }
 
 CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetUSBSerials() const {
-    std::lock_guard lock(m_LinkLock);
-    return m_Protocol.GetUSBSerial();
+    std::lock_guard lock(m_p->m_LinkLock);
+    return m_p->m_Protocol.GetUSBSerial();
 }
 
 void CKORVAKT3002Ctrl::SetUSBSerials(const BSTR& value) {
     {
-        std::lock_guard lock(m_LinkLock);
-        m_Protocol.SetUSBSerial(value);
-        m_Protocol.ClearErrorCode();
+        std::lock_guard lock(m_p->m_LinkLock);
+        m_p->m_Protocol.SetUSBSerial(value);
+        m_p->m_Protocol.ClearErrorCode();
     }
     SetModifiedFlag();
 }
 
 CKORVAKT3002Ctrl::SHORT CKORVAKT3002Ctrl::GetComPort() const {
-    std::lock_guard lock(m_LinkLock);
-    return m_Protocol.GetPortNumber();
+    std::lock_guard lock(m_p->m_LinkLock);
+    return m_p->m_Protocol.GetPortNumber();
 }
 
 void CKORVAKT3002Ctrl::SetComPort(SHORT value) {
     {
-        std::lock_guard lock(m_LinkLock);
+        std::lock_guard lock(m_p->m_LinkLock);
         if (value < 1 || value > 255) {
-            m_Protocol.SetErrorCode(KorvaComPort::kErrPortRange,
-                                    "COM port number " + std::to_string(value) +
-                                        " is outside 1..255; ComPort stays " +
-                                        std::to_string(m_Protocol.GetPortNumber()));
+            m_p->m_Protocol.SetErrorCode(KorvaComPort::kErrPortRange,
+                                         "COM port number " + std::to_string(value) +
+                                             " is outside 1..255; ComPort stays " +
+                                             std::to_string(m_p->m_Protocol.GetPortNumber()));
             return;
         }
         // Refused while open, with link error 10102.
-        if (m_Protocol.SetPortNumber(value)) m_Protocol.ClearErrorCode();
+        if (m_p->m_Protocol.SetPortNumber(value)) m_p->m_Protocol.ClearErrorCode();
     }
     SetModifiedFlag();
 }
@@ -92,56 +128,56 @@ void CKORVAKT3002Ctrl::SetComPort(SHORT value) {
 // ---------------------------------------------------------------- link
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Connect() {
-    std::lock_guard lock(m_LinkLock);
-    if (!m_Protocol.Connect()) return false;
-    m_bConnected = true;
+    std::lock_guard lock(m_p->m_LinkLock);
+    if (!m_p->m_Protocol.Connect()) return false;
+    m_p->m_bConnected = true;
     return true;
 }
 
 void CKORVAKT3002Ctrl::DisConnect() {
-    std::lock_guard lock(m_LinkLock);
+    std::lock_guard lock(m_p->m_LinkLock);
     // A link that fails to close still counts as connected.
-    m_bConnected = !m_Protocol.Disconnect();
+    m_p->m_bConnected = !m_p->m_Protocol.Disconnect();
 }
 
 // Under the link lock: the protocol's own connected flag is written by
 // Connect and DisConnect, possibly on another thread.
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetIsOpen() {
-    std::lock_guard lock(m_LinkLock);
-    return m_bConnected.load() && m_Protocol.IsConnected();
+    std::lock_guard lock(m_p->m_LinkLock);
+    return m_p->m_bConnected.load() && m_p->m_Protocol.IsConnected();
 }
 
 CKORVAKT3002Ctrl::LONG CKORVAKT3002Ctrl::SearchKorvaUSBDevice() {
     std::vector<std::string> found;
     int count = 0;
-    if (m_Protocol.GetUSBDeviceCount(&count)) {
+    if (m_p->m_Protocol.GetUSBDeviceCount(&count)) {
         for (int i = 0; i < count; ++i) {
             std::string serial;
-            m_Protocol.GetUSBDeviceSerial(i, serial);
+            m_p->m_Protocol.GetUSBDeviceSerial(i, serial);
             serial = TrimWhite(serial);
             if (serial.size() > 1) found.push_back(std::move(serial));
         }
     }
-    std::lock_guard lock(m_StateLock);
-    m_USBSerialList = std::move(found);
-    return static_cast<LONG>(m_USBSerialList.size());
+    std::lock_guard lock(m_p->m_StateLock);
+    m_p->m_USBSerialList = std::move(found);
+    return static_cast<LONG>(m_p->m_USBSerialList.size());
 }
 
 CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetKorvaUSBSerial(LONG index) {
-    std::lock_guard lock(m_StateLock);
-    if (index < 0 || static_cast<std::size_t>(index) >= m_USBSerialList.size()) return {};
-    return m_USBSerialList[static_cast<std::size_t>(index)];
+    std::lock_guard lock(m_p->m_StateLock);
+    if (index < 0 || static_cast<std::size_t>(index) >= m_p->m_USBSerialList.size()) return {};
+    return m_p->m_USBSerialList[static_cast<std::size_t>(index)];
 }
 
 // ---------------------------------------------------------------- dialogs
 
 korva::DialogProvider& CKORVAKT3002Ctrl::Dialogs() {
-    korva::DialogProvider* provider = m_pDialogs.load();
+    korva::DialogProvider* provider = m_p->m_pDialogs.load();
     return provider ? *provider : korva::DefaultDialogProvider();
 }
 
 void CKORVAKT3002Ctrl::SetDialogProvider(korva::DialogProvider* provider) {
-    m_pDialogs.store(provider);
+    m_p->m_pDialogs.store(provider);
 }
 
 void CKORVAKT3002Ctrl::ShowSettingDialog() {
@@ -158,8 +194,8 @@ void CKORVAKT3002Ctrl::AboutBox() {
 
 bool CKORVAKT3002Ctrl::GetCachedParams(int axis, AxisCache& out) const {
     if (!ValidAxis(axis)) return false;
-    std::lock_guard lock(m_StateLock);
-    out = m_Cache[static_cast<std::size_t>(axis)];
+    std::lock_guard lock(m_p->m_StateLock);
+    out = m_p->m_Cache[static_cast<std::size_t>(axis)];
     return true;
 }
 
@@ -169,9 +205,9 @@ template <typename Value, typename Query>
 Value CKORVAKT3002Ctrl::CachedGet(SHORT axis, Value AxisCache::*entry, Query query) {
     if (!ValidAxis(axis)) return Value{};
     Value local{};
-    const bool ok = (m_Protocol.*query)(axis, &local);
-    std::lock_guard lock(m_StateLock);
-    Value& cached = m_Cache[static_cast<std::size_t>(axis)].*entry;
+    const bool ok = (m_p->m_Protocol.*query)(axis, &local);
+    std::lock_guard lock(m_p->m_StateLock);
+    Value& cached = m_p->m_Cache[static_cast<std::size_t>(axis)].*entry;
     if (ok) cached = local;
     return cached;
 }
@@ -180,10 +216,10 @@ template <typename Value, typename Setter>
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::CachedSet(SHORT axis, Value AxisCache::*entry, Value value,
                                                    Setter setter) {
     if (!ValidAxis(axis)) return false;
-    const bool ok = (m_Protocol.*setter)(axis, value);
+    const bool ok = (m_p->m_Protocol.*setter)(axis, value);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        m_Cache[static_cast<std::size_t>(axis)].*entry = value;
+        std::lock_guard lock(m_p->m_StateLock);
+        m_p->m_Cache[static_cast<std::size_t>(axis)].*entry = value;
     }
     return ok;
 }
@@ -195,18 +231,18 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ReloadBasicParam(SHORT axis) {
     AxisCache v;  // locals: 0, the secondary home mode 1
     v.secondHome = 1;
     // Every query runs even after a failure; the cache changes only if all succeeded.
-    bool ok = m_Protocol.GetStagePitch(axis, &v.pitch);
-    ok &= m_Protocol.GetStageStyle(axis, &v.axisStyle);
-    ok &= m_Protocol.GetWorkState(axis, &v.workState);
-    ok &= m_Protocol.GetStepAngle(axis, &v.stepAngle);
-    ok &= m_Protocol.GetMicroStep(axis, &v.microStep);
-    ok &= m_Protocol.GetDriveRatio(axis, &v.driveRatio);
-    ok &= m_Protocol.GetDistance(axis, &v.distance);
-    ok &= m_Protocol.GetRadius(axis, &v.radius);
-    ok &= m_Protocol.GetSecondHomeMode(axis, &v.secondHome);
+    bool ok = m_p->m_Protocol.GetStagePitch(axis, &v.pitch);
+    ok &= m_p->m_Protocol.GetStageStyle(axis, &v.axisStyle);
+    ok &= m_p->m_Protocol.GetWorkState(axis, &v.workState);
+    ok &= m_p->m_Protocol.GetStepAngle(axis, &v.stepAngle);
+    ok &= m_p->m_Protocol.GetMicroStep(axis, &v.microStep);
+    ok &= m_p->m_Protocol.GetDriveRatio(axis, &v.driveRatio);
+    ok &= m_p->m_Protocol.GetDistance(axis, &v.distance);
+    ok &= m_p->m_Protocol.GetRadius(axis, &v.radius);
+    ok &= m_p->m_Protocol.GetSecondHomeMode(axis, &v.secondHome);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        AxisCache& c = m_Cache[static_cast<std::size_t>(axis)];
+        std::lock_guard lock(m_p->m_StateLock);
+        AxisCache& c = m_p->m_Cache[static_cast<std::size_t>(axis)];
         c.pitch = v.pitch;
         c.axisStyle = v.axisStyle;
         c.workState = v.workState;
@@ -225,17 +261,17 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetBaseParam(SHORT axis, SHORT AxisStyl
                                                       LONG DriverRate, float distance,
                                                       LONG radius) {
     if (!ValidAxis(axis)) return false;
-    bool ok = m_Protocol.SetStagePitch(axis, Pitch);
-    ok &= m_Protocol.SetStageStyle(axis, AxisStyle);
-    ok &= m_Protocol.SetWorkState(axis, workstate);
-    ok &= m_Protocol.SetStepAngle(axis, StepAngle);
-    ok &= m_Protocol.SetMicroStep(axis, MicroStep);
-    ok &= m_Protocol.SetDriveRatio(axis, DriverRate);
-    ok &= m_Protocol.SetDistance(axis, distance);
-    ok &= m_Protocol.SetRadius(axis, radius);
+    bool ok = m_p->m_Protocol.SetStagePitch(axis, Pitch);
+    ok &= m_p->m_Protocol.SetStageStyle(axis, AxisStyle);
+    ok &= m_p->m_Protocol.SetWorkState(axis, workstate);
+    ok &= m_p->m_Protocol.SetStepAngle(axis, StepAngle);
+    ok &= m_p->m_Protocol.SetMicroStep(axis, MicroStep);
+    ok &= m_p->m_Protocol.SetDriveRatio(axis, DriverRate);
+    ok &= m_p->m_Protocol.SetDistance(axis, distance);
+    ok &= m_p->m_Protocol.SetRadius(axis, radius);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        AxisCache& c = m_Cache[static_cast<std::size_t>(axis)];
+        std::lock_guard lock(m_p->m_StateLock);
+        AxisCache& c = m_p->m_Cache[static_cast<std::size_t>(axis)];
         c.pitch = Pitch;
         c.axisStyle = AxisStyle;
         c.workState = workstate;
@@ -251,13 +287,13 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetBaseParam(SHORT axis, SHORT AxisStyl
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ReloadPosParam(SHORT axis) {
     if (!ValidAxis(axis)) return false;
     AxisCache v;
-    bool ok = m_Protocol.GetUserOrigin(axis, &v.userOrigin);
-    ok &= m_Protocol.GetUserPositiveLimit(axis, &v.limitPos);
-    ok &= m_Protocol.GetUserNegativeLimit(axis, &v.limitNeg);
-    ok &= m_Protocol.GetEncoderResolution(axis, &v.resolution);
+    bool ok = m_p->m_Protocol.GetUserOrigin(axis, &v.userOrigin);
+    ok &= m_p->m_Protocol.GetUserPositiveLimit(axis, &v.limitPos);
+    ok &= m_p->m_Protocol.GetUserNegativeLimit(axis, &v.limitNeg);
+    ok &= m_p->m_Protocol.GetEncoderResolution(axis, &v.resolution);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        AxisCache& c = m_Cache[static_cast<std::size_t>(axis)];
+        std::lock_guard lock(m_p->m_StateLock);
+        AxisCache& c = m_p->m_Cache[static_cast<std::size_t>(axis)];
         c.userOrigin = v.userOrigin;
         c.limitPos = v.limitPos;
         c.limitNeg = v.limitNeg;
@@ -269,13 +305,13 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ReloadPosParam(SHORT axis) {
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetPosParam(SHORT axis, float UserOrg, float LimitPos,
                                                      float LimitNeg, float resolution) {
     if (!ValidAxis(axis)) return false;
-    bool ok = m_Protocol.SetUserOrigin(axis, UserOrg);
-    ok &= m_Protocol.SetUserPositiveLimit(axis, LimitPos);
-    ok &= m_Protocol.SetUserNegativeLimit(axis, LimitNeg);
-    ok &= m_Protocol.SetEncoderResolution(axis, resolution);
+    bool ok = m_p->m_Protocol.SetUserOrigin(axis, UserOrg);
+    ok &= m_p->m_Protocol.SetUserPositiveLimit(axis, LimitPos);
+    ok &= m_p->m_Protocol.SetUserNegativeLimit(axis, LimitNeg);
+    ok &= m_p->m_Protocol.SetEncoderResolution(axis, resolution);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        AxisCache& c = m_Cache[static_cast<std::size_t>(axis)];
+        std::lock_guard lock(m_p->m_StateLock);
+        AxisCache& c = m_p->m_Cache[static_cast<std::size_t>(axis)];
         c.userOrigin = UserOrg;
         c.limitPos = LimitPos;
         c.limitNeg = LimitNeg;
@@ -287,17 +323,17 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetPosParam(SHORT axis, float UserOrg, 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ReloadRunParam(SHORT axis) {
     if (!ValidAxis(axis)) return false;
     AxisCache v;
-    bool ok = m_Protocol.GetSpeed(axis, &v.speed);
-    ok &= m_Protocol.GetInitSpeed(axis, &v.initSpeed);
-    ok &= m_Protocol.GetAccSpeed(axis, &v.accSpeed);
-    ok &= m_Protocol.GetDccSpeed(axis, &v.dccSpeed);
-    ok &= m_Protocol.GetHomeSpeed(axis, &v.homeSpeed);
-    ok &= m_Protocol.GetHomeSpeedFactor(axis, &v.homeSpeedFactor);
-    ok &= m_Protocol.GetUnit(axis, &v.unit);
-    ok &= m_Protocol.GetPosition(axis, &v.position);
+    bool ok = m_p->m_Protocol.GetSpeed(axis, &v.speed);
+    ok &= m_p->m_Protocol.GetInitSpeed(axis, &v.initSpeed);
+    ok &= m_p->m_Protocol.GetAccSpeed(axis, &v.accSpeed);
+    ok &= m_p->m_Protocol.GetDccSpeed(axis, &v.dccSpeed);
+    ok &= m_p->m_Protocol.GetHomeSpeed(axis, &v.homeSpeed);
+    ok &= m_p->m_Protocol.GetHomeSpeedFactor(axis, &v.homeSpeedFactor);
+    ok &= m_p->m_Protocol.GetUnit(axis, &v.unit);
+    ok &= m_p->m_Protocol.GetPosition(axis, &v.position);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        AxisCache& c = m_Cache[static_cast<std::size_t>(axis)];
+        std::lock_guard lock(m_p->m_StateLock);
+        AxisCache& c = m_p->m_Cache[static_cast<std::size_t>(axis)];
         c.speed = v.speed;
         c.initSpeed = v.initSpeed;
         c.accSpeed = v.accSpeed;
@@ -315,16 +351,16 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetRunParam(SHORT axis, float Speed, fl
                                                      float HomeSpeed, float homespeedfactor,
                                                      SHORT unit) {
     if (!ValidAxis(axis)) return false;
-    bool ok = m_Protocol.SetSpeed(axis, Speed);
-    ok &= m_Protocol.SetInitSpeed(axis, InitSpeed);
-    ok &= m_Protocol.SetAccSpeed(axis, AccSpeed);
-    ok &= m_Protocol.SetDccSpeed(axis, DccSpeed);
-    ok &= m_Protocol.SetHomeSpeed(axis, HomeSpeed);
-    ok &= m_Protocol.SetHomeSpeedFactor(axis, homespeedfactor);
-    ok &= m_Protocol.SetUnit(axis, unit);
+    bool ok = m_p->m_Protocol.SetSpeed(axis, Speed);
+    ok &= m_p->m_Protocol.SetInitSpeed(axis, InitSpeed);
+    ok &= m_p->m_Protocol.SetAccSpeed(axis, AccSpeed);
+    ok &= m_p->m_Protocol.SetDccSpeed(axis, DccSpeed);
+    ok &= m_p->m_Protocol.SetHomeSpeed(axis, HomeSpeed);
+    ok &= m_p->m_Protocol.SetHomeSpeedFactor(axis, homespeedfactor);
+    ok &= m_p->m_Protocol.SetUnit(axis, unit);
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        AxisCache& c = m_Cache[static_cast<std::size_t>(axis)];
+        std::lock_guard lock(m_p->m_StateLock);
+        AxisCache& c = m_p->m_Cache[static_cast<std::size_t>(axis)];
         c.speed = Speed;
         c.initSpeed = InitSpeed;
         c.accSpeed = AccSpeed;
@@ -342,48 +378,49 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GoInterpolationArc(SHORT anxi1, SHORT a
                                                             float target_posx, float target_posy,
                                                             float cen_posx, float cen_posy,
                                                             SHORT arc_dir) {
-    return m_Protocol.GoArc(anxi1, anxi2, target_posx, target_posy, cen_posx, cen_posy, arc_dir);
+    return m_p->m_Protocol.GoArc(anxi1, anxi2, target_posx, target_posy, cen_posx, cen_posy,
+                                 arc_dir);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GoInterpolationline2(SHORT anxi1, SHORT anxi2, float x,
                                                               float y) {
-    return m_Protocol.GoLine2(anxi1, x, anxi2, y);
+    return m_p->m_Protocol.GoLine2(anxi1, x, anxi2, y);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GoInterpolationline3(SHORT anxi1, SHORT anxi2, SHORT anxi3,
                                                               float x, float y, float z) {
-    return m_Protocol.GoLine3(anxi1, x, anxi2, y, anxi3, z);
+    return m_p->m_Protocol.GoLine3(anxi1, x, anxi2, y, anxi3, z);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GoHome(SHORT anxi) {
-    return m_Protocol.GoHome(anxi);
+    return m_p->m_Protocol.GoHome(anxi);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GoOrigion(SHORT anxi) {
-    return m_Protocol.GoOrigin(anxi);
+    return m_p->m_Protocol.GoOrigin(anxi);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GoPosition(SHORT anxi, SHORT workstate, SHORT state,
                                                     SHORT dir, float x) {
-    return m_Protocol.GoPosition(anxi, workstate, state, dir, x);
+    return m_p->m_Protocol.GoPosition(anxi, workstate, state, dir, x);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Go(SHORT anxi, SHORT dir) {
-    return m_Protocol.Go(anxi, dir);
+    return m_p->m_Protocol.Go(anxi, dir);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GonAxisHome(const BSTR& xYN, const BSTR& yYN,
                                                      const BSTR& zYN, const BSTR& tYN) {
-    return m_Protocol.GoMultiAxisHome(xYN, yYN, zYN, tYN);
+    return m_p->m_Protocol.GoMultiAxisHome(xYN, yYN, zYN, tYN);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Stop(SHORT anxi) {
-    return m_Protocol.Stop(anxi);
+    return m_p->m_Protocol.Stop(anxi);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::StopSlow(SHORT anxi) {
-    return m_Protocol.StopSlow(anxi);
+    return m_p->m_Protocol.StopSlow(anxi);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Stopall() {
-    return m_Protocol.StopAll();
+    return m_p->m_Protocol.StopAll();
 }
 
 // ---------------------------------------------------------------- getters
@@ -413,9 +450,9 @@ float CKORVAKT3002Ctrl::GetHomeSpeed(SHORT anxi) {
 
 float CKORVAKT3002Ctrl::Gethomespeedfactor(SHORT anxi) {
     if (!ValidAxis(anxi)) return 0;
-    m_Protocol.ClearErrorCode();  // a cached value: nothing can fail
-    std::lock_guard lock(m_StateLock);
-    return m_Cache[static_cast<std::size_t>(anxi)].homeSpeedFactor;
+    m_p->m_Protocol.ClearErrorCode();  // a cached value: nothing can fail
+    std::lock_guard lock(m_p->m_StateLock);
+    return m_p->m_Cache[static_cast<std::size_t>(anxi)].homeSpeedFactor;
 }
 
 float CKORVAKT3002Ctrl::GetUserOrg(SHORT anxi) {
@@ -475,27 +512,27 @@ double CKORVAKT3002Ctrl::GetPosition(SHORT anxi) {
     if (!ValidAxis(anxi)) return 0.0;
     const auto index = static_cast<std::size_t>(anxi);
     {
-        std::lock_guard lock(m_StateLock);
-        m_Cache[index].position = 0.0;  // a failed read leaves 0, not a stale position
+        std::lock_guard lock(m_p->m_StateLock);
+        m_p->m_Cache[index].position = 0.0;  // a failed read leaves 0, not a stale position
     }
     double position = 0.0;
-    m_Protocol.GetPosition(anxi, &position);  // leaves 0.0 when it fails
-    std::lock_guard lock(m_StateLock);
-    m_Cache[index].position = position;
+    m_p->m_Protocol.GetPosition(anxi, &position);  // leaves 0.0 when it fails
+    std::lock_guard lock(m_p->m_StateLock);
+    m_p->m_Cache[index].position = position;
     return position;
 }
 
 CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetEncoderStyle(SHORT anxi) {
     if (!ValidAxis(anxi)) return {};
     std::string style;
-    m_Protocol.GetEncoderStyle(anxi, &style);  // the text as read, even when the read failed
+    m_p->m_Protocol.GetEncoderStyle(anxi, &style);  // the text as read, even when the read failed
     return style;
 }
 
 CKORVAKT3002Ctrl::LONG CKORVAKT3002Ctrl::GetCommandPulses(SHORT anxi) {
     if (!ValidAxis(anxi)) return -1;
     int pulses = -1;
-    m_Protocol.GetCommandPulses(anxi, &pulses);  // stays -1 when the read failed
+    m_p->m_Protocol.GetCommandPulses(anxi, &pulses);  // stays -1 when the read failed
     return pulses;
 }
 
@@ -563,11 +600,11 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetStageSteps(SHORT axis, float step) {
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetLimitAble(SHORT anxi, SHORT limitable) {
     // The protocol sends this one for any axis; only a real axis has a cache entry.
-    const bool ok = m_Protocol.SetUserLimitAble(anxi, limitable);
+    const bool ok = m_p->m_Protocol.SetUserLimitAble(anxi, limitable);
     if (ok && ValidAxis(anxi)) {
-        std::lock_guard lock(m_StateLock);
+        std::lock_guard lock(m_p->m_StateLock);
         // What the controller now holds: 1 disables the limits ("D"), anything else enables them.
-        m_Cache[static_cast<std::size_t>(anxi)].limitAble = (limitable == 1) ? 1 : 0;
+        m_p->m_Cache[static_cast<std::size_t>(anxi)].limitAble = (limitable == 1) ? 1 : 0;
     }
     return ok;
 }
@@ -581,148 +618,149 @@ CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetOffset(SHORT anxi, float offset) {
         korva::Trace("SetOffset: offset has no whole-number form, nothing sent\n");
         return false;
     }
-    const bool ok = m_Protocol.SetOffset(anxi, static_cast<int>(offset));
+    const bool ok = m_p->m_Protocol.SetOffset(anxi, static_cast<int>(offset));
     if (ok) {
-        std::lock_guard lock(m_StateLock);
-        m_Cache[static_cast<std::size_t>(anxi)].offset = offset;  // as passed, fraction and all
+        std::lock_guard lock(m_p->m_StateLock);
+        m_p->m_Cache[static_cast<std::size_t>(anxi)].offset =
+            offset;  // as passed, fraction and all
     }
     return ok;
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetEncoderStyle(SHORT anxi, const BSTR& style) {
-    return m_Protocol.SetEncoderStyle(anxi, style);
+    return m_p->m_Protocol.SetEncoderStyle(anxi, style);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetCommandPulses(SHORT axis, LONG pulse) {
-    return m_Protocol.SetCommandPulses(axis, pulse);
+    return m_p->m_Protocol.SetCommandPulses(axis, pulse);
 }
 
 // ---------------------------------------------------------------- ports, modes, flags
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetPortOutput(SHORT nValue) {
-    return m_Protocol.SetPortOutput(nValue);
+    return m_p->m_Protocol.SetPortOutput(nValue);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetPortInput(SHORT* nValue) {
     SHORT value = nValue ? *nValue : SHORT{0};
-    const bool ok = m_Protocol.GetPortInput(&value);
+    const bool ok = m_p->m_Protocol.GetPortInput(&value);
     if (nValue) *nValue = value;
     return ok;
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetchroMode() {
-    return m_Protocol.GetSyncMode();
+    return m_p->m_Protocol.GetSyncMode();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetchroMode(BOOL bmode) {
-    m_Protocol.ClearErrorCode();
-    return m_Protocol.SetSyncMode(bmode);
+    m_p->m_Protocol.ClearErrorCode();
+    return m_p->m_Protocol.SetSyncMode(bmode);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetStopFlag(SHORT anxi) {
-    return ValidAxis(anxi) && m_Protocol.GetStopFlag(anxi);
+    return ValidAxis(anxi) && m_p->m_Protocol.GetStopFlag(anxi);
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SetStopFlag(SHORT anxi, SHORT stopflag) {
     if (!ValidAxis(anxi)) return false;
-    return m_Protocol.SetStopFlag(anxi, stopflag);  // FALSE by design, the flag is stored
+    return m_p->m_Protocol.SetStopFlag(anxi, stopflag);  // FALSE by design, the flag is stored
 }
 
 // ---------------------------------------------------------------- plans
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::SAVENAME(const BSTR& strname) {
-    return m_Protocol.SavePlan(strname);
+    return m_p->m_Protocol.SavePlan(strname);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::OVERSAVE() {
-    return m_Protocol.OverSave();
+    return m_p->m_Protocol.OverSave();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::STARTRUN(const BSTR& strname) {
-    return m_Protocol.StartPlan(strname);
+    return m_p->m_Protocol.StartPlan(strname);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ENDRUN() {
-    return m_Protocol.EndRun();
+    return m_p->m_Protocol.EndRun();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::BREAKRUN() {
-    return m_Protocol.BreakRun();
+    return m_p->m_Protocol.BreakRun();
 }
 // Inverted on purpose: hosts test GETPLAN for "no acknowledgement".
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GETPLAN() {
-    return !m_Protocol.GetPlan();
+    return !m_p->m_Protocol.GetPlan();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::DelayTime(SHORT DelayTime) {
-    return m_Protocol.PlanDelay(DelayTime);
+    return m_p->m_Protocol.PlanDelay(DelayTime);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Until(SHORT counter) {
-    return m_Protocol.PlanUntil(counter);
+    return m_p->m_Protocol.PlanUntil(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Untilat(SHORT counter) {
-    return m_Protocol.PlanUntilAt(counter);
+    return m_p->m_Protocol.PlanUntilAt(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Untilnon(SHORT counter) {
-    return m_Protocol.PlanUntilNon(counter);
+    return m_p->m_Protocol.PlanUntilNon(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Untilnonat(SHORT counter) {
-    return m_Protocol.PlanUntilNonAt(counter);
+    return m_p->m_Protocol.PlanUntilNonAt(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::FunctionLoop(SHORT counter) {
-    return m_Protocol.PlanLoop(counter);
+    return m_p->m_Protocol.PlanLoop(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::EndLoop() {
-    return m_Protocol.PlanEndLoop();
+    return m_p->m_Protocol.PlanEndLoop();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::FunctionIf(SHORT counter) {
-    return m_Protocol.PlanIf(counter);
+    return m_p->m_Protocol.PlanIf(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Functionifat(SHORT counter) {
-    return m_Protocol.PlanIfAt(counter);
+    return m_p->m_Protocol.PlanIfAt(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::EndIf() {
-    return m_Protocol.PlanEndIf();
+    return m_p->m_Protocol.PlanEndIf();
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::FunctionIfnon(SHORT counter) {
-    return m_Protocol.PlanIfNon(counter);
+    return m_p->m_Protocol.PlanIfNon(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::FunctionIfnonat(SHORT counter) {
-    return m_Protocol.PlanIfNonAt(counter);
+    return m_p->m_Protocol.PlanIfNonAt(counter);
 }
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Delname(const BSTR& strsavename) {
-    return m_Protocol.DeletePlan(strsavename);
+    return m_p->m_Protocol.DeletePlan(strsavename);
 }
 
 // ---------------------------------------------------------------- selection, system
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Selectdev(SHORT ndev) {
-    std::lock_guard lock(m_LinkLock);
-    m_Protocol.SetSelectNumber(ndev);  // used by the next Connect
-    m_Protocol.ClearErrorCode();
+    std::lock_guard lock(m_p->m_LinkLock);
+    m_p->m_Protocol.SetSelectNumber(ndev);  // used by the next Connect
+    m_p->m_Protocol.ClearErrorCode();
     return true;
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::GetSelectID(SHORT* ndev) {
     SHORT number = ndev ? *ndev : SHORT{0};
-    if (!m_Protocol.GetSelectId(&number)) return false;
+    if (!m_p->m_Protocol.GetSelectId(&number)) return false;
     {
-        std::lock_guard lock(m_LinkLock);
-        m_Protocol.SetSelectNumber(number);
+        std::lock_guard lock(m_p->m_LinkLock);
+        m_p->m_Protocol.SetSelectNumber(number);
     }
     if (ndev) *ndev = number;
     return true;
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::ENDSelect() {
-    return m_Protocol.EndSelect();
+    return m_p->m_Protocol.EndSelect();
 }
 
 CKORVAKT3002Ctrl::LONG CKORVAKT3002Ctrl::GetErrorCode() {
-    return static_cast<LONG>(m_Protocol.GetErrorCode());
+    return static_cast<LONG>(m_p->m_Protocol.GetErrorCode());
 }
 
 CKORVAKT3002Ctrl::BSTR CKORVAKT3002Ctrl::GetLastErrorText() const {
-    return m_Protocol.GetLastErrorText();
+    return m_p->m_Protocol.GetLastErrorText();
 }
 
 CKORVAKT3002Ctrl::BOOL CKORVAKT3002Ctrl::Loaddefault() {
-    return m_Protocol.LoadDefault();
+    return m_p->m_Protocol.LoadDefault();
 }
 CKORVAKT3002Ctrl::SHORT CKORVAKT3002Ctrl::GetSystemInfo() {
-    return m_Protocol.GetModel();
+    return m_p->m_Protocol.GetModel();
 }

@@ -9,18 +9,19 @@
 // call in concurrently. The cache, the USB serial list and the language name
 // sit behind one mutex that is never held across an exchange; exchanges
 // themselves are kept one at a time by the protocol's busy flag.
-#include <array>
-#include <atomic>
+//
+// This is an installed header: it names no type of the protocol, link or
+// USB library, and the object holds only a pointer to its state, so a change
+// inside those layers changes neither what a host sees nor the object's size.
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "Dispatch.h"
-#include "KT300Protocol.h"
 #include "Variant.h"
 
+class KT300Protocol;
 namespace korva {
 class DialogProvider;
 }
@@ -213,7 +214,7 @@ class CKORVAKT3002Ctrl {
     // saying what the last failure was, "" after a success.
     BSTR GetLastErrorText() const;
     // Linux addition (hosts use KORVA_Abort): see KT300Protocol::Abort.
-    BOOL Abort(std::uint32_t axes) { return m_Protocol.Abort(axes); }
+    BOOL Abort(std::uint32_t axes);
     BOOL Loaddefault();     // 106
     SHORT GetSystemInfo();  // 108
 
@@ -228,15 +229,16 @@ class CKORVAKT3002Ctrl {
 
     // --- Framework state ---
     // Set by every property put, as a container's "modified" mark.
-    bool IsModified() const { return m_bModified.load(); }
-    void SetModifiedFlag(bool modified = true) { m_bModified.store(modified); }
+    bool IsModified() const;
+    void SetModifiedFlag(bool modified = true);
     // Snapshot of one axis's cache (for the parameter pages); false for an
     // axis outside 0..3.
     bool GetCachedParams(int axis, AxisCache& out) const;
     // The dialogs; nullptr restores the module's default provider.
     void SetDialogProvider(korva::DialogProvider* provider);
-    // The protocol object, for the control's own dialogs and tests.
-    KT300Protocol& Protocol() { return m_Protocol; }
+    // The protocol object, for the control's own dialogs, tests and in-tree
+    // hosts (they include KT300Protocol.h themselves); not for installed hosts.
+    KT300Protocol& Protocol();
 
   private:
     static bool ValidAxis(int axis) { return axis >= 0 && axis < kAxes; }
@@ -246,15 +248,7 @@ class CKORVAKT3002Ctrl {
     BOOL CachedSet(SHORT axis, Value AxisCache::*entry, Value value, Setter setter);
     korva::DialogProvider& Dialogs();
 
-    KT300Protocol m_Protocol;
-    mutable std::mutex m_StateLock;  // guards the members below it up to m_Cache
-    std::vector<std::string> m_USBSerialList;
-    std::string m_Language;
-    std::array<AxisCache, kAxes> m_Cache{};
-    // Connect, DisConnect and the link settings (port, USB mode and serial,
-    // select number), one at a time.
-    mutable std::mutex m_LinkLock;
-    std::atomic<bool> m_bConnected{false};
-    std::atomic<bool> m_bModified{false};
-    std::atomic<korva::DialogProvider*> m_pDialogs{nullptr};
+    // The protocol object, the cache and the locks (KORVAKT3002Ctl.cpp).
+    struct Impl;
+    std::unique_ptr<Impl> m_p;
 };

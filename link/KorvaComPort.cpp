@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "Files.h"
 #include "Trace.h"
 
 namespace {
@@ -28,11 +27,6 @@ constexpr char kTextInterrupted[] = "Wait for the reply interrupted";
 
 constexpr char kResponseFlag[] = "OK";
 constexpr char kEndFlag[] = "\r";
-constexpr unsigned long kComEventMask = 9;  // received character, clear to send
-constexpr unsigned kComWriteBuffer = 512;
-constexpr unsigned long kUsbWriteTimeoutMs = 3000;
-
-using korva::ErrnoText;
 
 }  // namespace
 
@@ -44,42 +38,6 @@ KorvaComPort::KorvaComPort() {
 KorvaComPort::~KorvaComPort() {
     if (m_bOpen) CloseLink();
 }
-
-namespace {
-
-// The reason for a failed COM open, from the port number and the open's errno.
-std::pair<int, std::string> OpenFailureReason(short port, const std::string& device, int err,
-                                              bool notTerminal) {
-    const std::string name = "COM" + std::to_string(port) + " (" + device + ")";
-    if (port < 1 || port > 255)
-        return {KorvaComPort::kErrPortRange,
-                "COM port number " + std::to_string(port) + " is outside 1..255"};
-    if (notTerminal)
-        return {KorvaComPort::kErrNotTerminal,
-                name + " is not a serial device (not a terminal); check the port map"};
-    switch (err) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return {KorvaComPort::kErrPortMissing,
-                    name + " is missing: " + ErrnoText(err) +
-                        "; plug the device in or map the port to another device"};
-        case EACCES:
-        case EPERM:
-            return {KorvaComPort::kErrPermission,
-                    name + ": " + ErrnoText(err) +
-                        "; add your user to the dialout group (sudo usermod -aG dialout $USER, "
-                        "then log in again) or install the udev rule 60-korva-ftdi.rules"};
-        case EBUSY:
-        case EWOULDBLOCK:
-            return {KorvaComPort::kErrOpenCom,
-                    name + " is in use by another program (" + ErrnoText(err) + ")"};
-        default:
-            return {KorvaComPort::kErrOpenCom, name + " did not open: " + ErrnoText(err)};
-    }
-}
-
-}  // namespace
 
 const char* KorvaComPort::LinkErrorText(int code) {
     switch (code) {
@@ -127,52 +85,18 @@ bool KorvaComPort::OpenLink() {
     if (m_bOpen) return true;
     m_OpenFailureCode = 0;
     m_OpenFailureText.clear();
-    if (m_bUSBMode) {
-        m_USB.m_pOwner = this;
-        if (!m_USB.OpenBySerial(m_USBSerial)) {
-            korva::Trace("KorvaComPort: opening USB device \"%s\" failed (status %u)\n",
-                         m_USBSerial.c_str(), static_cast<unsigned>(m_USB.LastStatus()));
-            m_ErrorText = kTextOpenUsb;
-            m_ErrorCode = kErrOpenUsb;
-            m_OpenFailureCode = kErrOpenUsb;
-            m_OpenFailureText = "USB device \"" + m_USBSerial + "\" did not open";
-            return false;
-        }
-    } else {
-        m_Serial.m_pOwner = this;
-        // The channel refuses port numbers outside 1..255.
-        const unsigned portNr = m_PortNumber < 1 ? 0u : static_cast<unsigned>(m_PortNumber);
-        if (!m_Serial.OpenChannel(portNr, m_BaudRate, m_Parity, static_cast<unsigned>(m_DataBits),
-                                  static_cast<unsigned>(m_StopBits), kComEventMask,
-                                  kComWriteBuffer)) {
-            korva::Trace("KorvaComPort: opening COM%d (%s) failed: %s\n", m_PortNumber,
-                         m_Serial.DevicePath().c_str(),
-                         ErrnoText(m_Serial.LastOpenErrno()).c_str());
-            m_ErrorText = kTextOpenCom;
-            m_ErrorCode = kErrOpenCom;
-            std::tie(m_OpenFailureCode, m_OpenFailureText) = OpenFailureReason(
-                m_PortNumber, m_Serial.DevicePath(), m_Serial.LastOpenErrno(), false);
-            return false;
-        }
-        // A plain file or another non-terminal opens, but no controller answers there.
-        if (!m_Serial.IsTerminal()) {
-            m_Serial.CloseChannel();
-            m_ErrorText = kTextOpenCom;
-            m_ErrorCode = kErrOpenCom;
-            std::tie(m_OpenFailureCode, m_OpenFailureText) =
-                OpenFailureReason(m_PortNumber, m_Serial.DevicePath(), ENOTTY, true);
-            korva::Trace("KorvaComPort: %s\n", m_OpenFailureText.c_str());
-            return false;
-        }
-        if (!m_Serial.StartMonitor()) {
-            m_Serial.CloseChannel();  // the open port must not outlive the failed open
-            m_ErrorText = kTextStartThread;
-            m_ErrorCode = kErrStartThread;
-            m_OpenFailureCode = kErrStartThread;
-            m_OpenFailureText = kTextStartThread;
-            return false;
-        }
+    // The channel is chosen here, once; everything after talks to it alone.
+    LinkTransport* transport = m_bUSBMode ? static_cast<LinkTransport*>(&m_UsbTransport)
+                                          : static_cast<LinkTransport*>(&m_SerialTransport);
+    LinkTransport::OpenFailure failure;
+    if (!transport->Open(*this, failure)) {
+        m_ErrorText = LinkErrorText(failure.code);
+        m_ErrorCode = failure.code;
+        m_OpenFailureCode = failure.reasonCode;
+        m_OpenFailureText = std::move(failure.reasonText);
+        return false;
     }
+    m_pTransport = transport;
     m_bOpen = true;
     return true;
 }
@@ -180,25 +104,21 @@ bool KorvaComPort::OpenLink() {
 bool KorvaComPort::CloseLink() {
     m_ErrorCode = 0;
     if (!m_bOpen) return true;
-    bool ok;
-    if (m_bUSBMode) {
-        ok = m_USB.Close();
-        if (!ok) m_ErrorCode = kErrCloseUsb;
-    } else {
-        ok = m_Serial.CloseChannel();
-        if (!ok) m_ErrorCode = kErrCloseCom;
-    }
+    const int code = m_pTransport.load()->Close();
+    if (code != 0) m_ErrorCode = code;
     m_bOpen = false;
-    return ok;
+    return code == 0;
 }
 
 bool KorvaComPort::ChannelGone() const {
-    return !m_bUSBMode && m_bOpen && (m_Serial.HungUp() || !m_Serial.IsMonitorAlive());
+    return m_bOpen && m_pTransport.load()->State() != LinkTransport::Health::kUp;
 }
 
 void KorvaComPort::SetChannelGoneError() {
     m_ErrorCode = kErrChannelGone;
-    m_ErrorText = m_Serial.HungUp() ? kTextHungUp : kTextMonitorEnded;
+    m_ErrorText = m_pTransport.load()->State() == LinkTransport::Health::kHungUp
+                      ? kTextHungUp
+                      : kTextMonitorEnded;
 }
 
 bool KorvaComPort::SendData(const std::uint8_t* data, unsigned length) {
@@ -212,23 +132,20 @@ bool KorvaComPort::SendData(const std::uint8_t* data, unsigned length) {
         korva::Trace("KorvaComPort: send of %u bytes without data refused\n", length);
         return false;
     }
-    if (m_bUSBMode) {
-        std::vector<std::uint8_t> bytes(data, data + length);
-        if (!m_USB.Write(bytes, kUsbWriteTimeoutMs)) {
-            korva::Trace("KorvaComPort: USB write of %u bytes failed (status %u)\n", length,
-                         static_cast<unsigned>(m_USB.LastStatus()));
-            m_ErrorCode = kErrUsbWrite;
+    int failCode = 0;
+    switch (m_pTransport.load()->Send(data, length, false, failCode)) {
+        case LinkTransport::Sent::kSent:
+        case LinkTransport::Sent::kIncomplete:  // not reported without waiting
+            return true;
+        case LinkTransport::Sent::kFailed:
+            m_ErrorCode = failCode;
             return false;
-        }
-        return true;
+        case LinkTransport::Sent::kGone:
+            break;
     }
-    if (ChannelGone()) {
-        SetChannelGoneError();
-        korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.load());
-        return false;
-    }
-    m_Serial.QueueWrite(data, length);
-    return true;
+    SetChannelGoneError();
+    korva::Trace("KorvaComPort: send refused: %s\n", m_ErrorText.load());
+    return false;
 }
 
 bool KorvaComPort::Exchange(const std::string& framed, Until until, const char* flag, int count,
@@ -394,9 +311,9 @@ int KorvaComPort::FindInReceived(const char* text) {
     return FindLocked(text);
 }
 
-// The limit is rounded up to whole steps, as the step-wise polling of the
-// original waits did; the condition variable ends the wait as soon as the
-// receive thread has stored what is looked for.
+// The limit is rounded up to whole steps (10 ms for text, 5 ms for counts),
+// the resolution callers are promised; the condition variable ends the wait as
+// soon as the receive thread has stored what is looked for.
 template <typename Pred>
 KorvaComPort::WaitResult KorvaComPort::WaitUntil(Pred found, int waitMs, int stepMs) {
     std::unique_lock<std::mutex> lock(m_RecvLock);
@@ -462,29 +379,25 @@ bool KorvaComPort::Resync() {
 }
 
 bool KorvaComPort::WriteWhole(const std::string& framed) {
-    std::uint64_t ticket = 0;
     if (!m_bOpen) {
         m_ErrorText = kTextNotOpen;
         m_ErrorCode = kErrNotOpen;
         return false;
     }
-    if (m_bUSBMode)
-        return SendData(reinterpret_cast<const std::uint8_t*>(framed.data()),
-                        static_cast<unsigned>(framed.size()));
-    if (ChannelGone()) {
-        SetChannelGoneError();
-        return false;
-    }
-    ticket = m_Serial.QueueWrite(framed.data(), static_cast<unsigned>(framed.size()));
-    switch (m_Serial.WaitWritten(ticket)) {
-        case SerialPort::WriteOutcome::kWritten:
+    int failCode = 0;
+    switch (m_pTransport.load()->Send(reinterpret_cast<const std::uint8_t*>(framed.data()),
+                                      static_cast<unsigned>(framed.size()), true, failCode)) {
+        case LinkTransport::Sent::kSent:
             return true;
-        case SerialPort::WriteOutcome::kIncomplete:
+        case LinkTransport::Sent::kIncomplete:
             m_bLineCut = true;
             m_ErrorText = kTextWriteIncomplete;
             m_ErrorCode = kErrWriteIncomplete;
             return false;
-        case SerialPort::WriteOutcome::kGone:
+        case LinkTransport::Sent::kFailed:
+            m_ErrorCode = failCode;
+            return false;
+        case LinkTransport::Sent::kGone:
             break;
     }
     SetChannelGoneError();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "KorvaUSB.h"
+#include "LinkTransport.h"
 #include "SerialPort.h"
 
 class KorvaComPort {
@@ -202,4 +203,10 @@ class KorvaComPort {
     std::string m_OpenFailureText;
     std::atomic<bool> m_bNeedResync{false};  // the last reply wait did not end cleanly
     std::atomic<bool> m_bLineCut{false};     // the last line was not written whole
+
+  private:
+    // The channel the link talks to, picked by OpenLink from the USB mode.
+    SerialTransport m_SerialTransport{m_Serial};
+    UsbTransport m_UsbTransport{m_USB};
+    std::atomic<LinkTransport*> m_pTransport{&m_SerialTransport};
 };

@@ -495,8 +495,8 @@ bool SerialPort::WritePending() {
             }
             err = 0;
         }
-        // write() returns once the bytes are in the driver; wait until they
-        // are on the line, as a completed write on the original platform.
+        // write() returns once the bytes are in the driver; a write counts as
+        // done only when they are on the line, so the next purge cannot drop them.
         if (sent == out.size()) {
             int stuck = WaitOutputDrained();
             if (stuck > 0) {

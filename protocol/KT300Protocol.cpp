@@ -516,16 +516,38 @@ void KT300Protocol::ReleaseBusy() {
     m_BusyReleased.notify_all();
 }
 
+class KT300Protocol::BusyGuard {
+  public:
+    BusyGuard(KT300Protocol& protocol, Priority priority)
+        : m_Protocol(protocol), m_bHeld(protocol.TakeBusy(priority)) {}
+    ~BusyGuard() { Release(); }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+    bool Held() const { return m_bHeld; }
+    // Gives the flag back before the guard ends, so a waiting stop goes at
+    // once while this exchange finishes its own bookkeeping.
+    void Release() {
+        if (!m_bHeld) return;
+        m_bHeld = false;
+        m_Protocol.ReleaseBusy();
+    }
+
+  private:
+    KT300Protocol& m_Protocol;
+    bool m_bHeld;
+};
+
 bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::string* reply,
                              const ReplyShape& shape, Priority priority) {
     m_LastError = 0;
     // Test and set in one step: two threads must never both pass.
-    if (!TakeBusy(priority)) {
+    BusyGuard busy(*this, priority);
+    if (!busy.Held()) {
         m_LastError = kErrBusy;
         return false;
     }
     if (!IsLinkOpen()) {
-        ReleaseBusy();
+        busy.Release();
         m_LastError = kErrLinkClosed;
         return false;
     }
@@ -549,7 +571,7 @@ bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::s
     }
     if (reply) *reply = framed.text;
     if (!ok) {
-        ReleaseBusy();
+        busy.Release();
         if (m_LastError != kErrInterrupted) {
             KorvaSplit lines(kCR, framed.text);
             std::string first;
@@ -563,10 +585,8 @@ bool KT300Protocol::Exchange(const std::string& command, int timeLimitMs, std::s
     if (!GetUSBMode() && command.find("Hello") != std::string::npos &&
         (text.find('L') != std::string::npos || text.find("POSITION") != std::string::npos)) {
         m_LastError = kErrController;
-        ReleaseBusy();
         return false;
     }
-    ReleaseBusy();
     return true;
 }
 
@@ -943,7 +963,8 @@ bool KT300Protocol::StopAll() {
 
 bool KT300Protocol::Abort(unsigned axes) {
     if (!m_bAborted.exchange(true)) RequestWaitInterrupt();  // stands until Disconnect
-    if (!TakeBusy(Priority::kStop)) return false;
+    BusyGuard busy(*this, Priority::kStop);
+    if (!busy.Held()) return false;
     bool ok = true;
     for (int axis = 0; axis < 4; ++axis) {
         if ((axes & (1u << axis)) == 0) continue;
@@ -951,7 +972,6 @@ bool KT300Protocol::Abort(unsigned axes) {
             !WriteWhole(korva::FormatLine("StopSlow %c", AxisLetter(axis)) + GetTerminator()))
             ok = false;
     }
-    ReleaseBusy();
     return ok;
 }
 

@@ -219,6 +219,7 @@ class KT300Protocol : public KorvaComPort {
     bool Exchange(const std::string& command, int timeLimitMs, std::string* reply);
     bool TakeBusy(Priority priority);
     void ReleaseBusy();
+    class BusyGuard;  // holds the flag for one exchange, gives it back on every path
     bool QueryExchange(const std::string& command, const ReplyShape& shape, std::string* valueLine);
     bool SendNoWaitCapture(const std::string& command, std::string* reply);
     // Motion commands: waited for "OK" in synchronous mode, else sent without waiting.

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "KORVAKT3002Ctl.h"
+#include "KORVAKT3002CtlInternal.h"
 #include "PtyPair.h"
 #include "ScriptedPeer.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Dispatch.h"
-#include "KORVAKT3002Ctl.h"
+#include "KORVAKT3002CtlInternal.h"
 #include "Variant.h"
 
 using korva::ConvResult;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "KORVAKT3002Ctl.h"
+#include "KORVAKT3002CtlInternal.h"
 
 namespace {
 

@@ -64,7 +64,7 @@ expect=(
   lib/libKORVAKT3002.so lib/libKORVAKT3002.so.1
   lib/libkorva_ftd2xx.so lib/libkorva_ftd2xx_sim.so
   include/korva/KORVAKT3002Ctl.h include/korva/KorvaModule.h include/korva/Dispatch.h
-  include/korva/Variant.h include/korva/KT300Protocol.h include/korva/KorvaComPort.h
+  include/korva/Variant.h include/korva/DialogProvider.h
   lib/cmake/KORVAKT3002/KORVAKT3002Config.cmake
   lib/cmake/KORVAKT3002/KORVAKT3002ConfigVersion.cmake
   lib/cmake/KORVAKT3002/KORVAKT3002Targets.cmake
@@ -92,6 +92,12 @@ for h in "$prefix"/include/korva/*.h; do
   for inc in $(sed -n 's/^#include "\(.*\)"/\1/p' "$h"); do
     [ -e "$prefix/include/korva/$inc" ] || fail "$(basename "$h") includes $inc, which is not installed"
   done
+done
+
+# Only the public headers: nothing of the protocol, the link or the USB library.
+for h in KT300Protocol.h KorvaComPort.h KorvaUSB.h SerialPort.h UsbFifoInterface.h D2xx.h \
+         KORVAKT3002CtlInternal.h; do
+  [ ! -e "$prefix/include/korva/$h" ] || fail "installed, but private: include/korva/$h"
 done
 
 soname=$(readelf -d "$(readlink -f "$prefix/lib/libKORVAKT3002.so")" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
@@ -223,6 +229,34 @@ if command -v pkg-config > /dev/null; then
   fi
 else
   note "no pkg-config: skipped"
+fi
+
+# The public headers alone (nothing but the installed include directory on
+# the path) declare none of the lower layers' names, and the object's size is
+# one pointer whatever the link layer holds. Each declaration below clashes
+# with one the headers would have brought in.
+note "public headers without the link layer"
+cat > "$tmp/probe.cpp" <<'PROBE'
+#include <korva/KORVAKT3002Ctl.h>
+#include <korva/KorvaModule.h>
+struct DWORD {};
+struct ULONG {};
+struct termios {};
+class SerialPort {};
+class KorvaComPort {};
+static_assert(sizeof(CKORVAKT3002Ctrl) == sizeof(void*),
+              "the control object holds more than its pointer to private state");
+int main() {
+    CKORVAKT3002Ctrl control;
+    return control.GetIsOpen() ? 1 : 0;
+}
+PROBE
+if ! "$cxx" -std=c++20 -Wall -Wextra -I"$prefix/include" -o "$tmp/probe" "$tmp/probe.cpp" \
+       -L"$prefix/lib" -lKORVAKT3002 -Wl,-rpath,"$prefix/lib" > "$tmp/probe.log" 2>&1; then
+  cat "$tmp/probe.log" >&2
+  fail "the public headers declare link-layer names or the object's size depends on them"
+elif ! "$tmp/probe"; then
+  fail "a host built against the public headers alone does not run"
 fi
 
 # Both hosts against the installed simulator on COM1.
