@@ -24,12 +24,14 @@ if(TARGET KORVAKT3002)
 
   # Only the public headers: the control class (its state is private, so no
   # protocol, link or USB library header goes with it), the late-bound
-  # interface KorvaModule.h, and what those include. A field change in the
+  # interface KorvaModule.h with the member list and dispatch ids
+  # (KorvaMembers.h), and what those include. A field change in the
   # lower layers then changes nothing a host compiles against.
   install(FILES
             ${PROJECT_SOURCE_DIR}/control/Variant.h
             ${PROJECT_SOURCE_DIR}/control/Dispatch.h
             ${PROJECT_SOURCE_DIR}/control/KorvaModule.h
+            ${PROJECT_SOURCE_DIR}/control/KorvaMembers.h
             ${PROJECT_SOURCE_DIR}/control/KORVAKT3002Ctl.h
             ${PROJECT_SOURCE_DIR}/control/DialogProvider.h
           DESTINATION ${korva_include_dir})

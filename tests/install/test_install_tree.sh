@@ -64,7 +64,7 @@ expect=(
   lib/libKORVAKT3002.so lib/libKORVAKT3002.so.1
   lib/libkorva_ftd2xx.so lib/libkorva_ftd2xx_sim.so
   include/korva/KORVAKT3002Ctl.h include/korva/KorvaModule.h include/korva/Dispatch.h
-  include/korva/Variant.h include/korva/DialogProvider.h
+  include/korva/Variant.h include/korva/DialogProvider.h include/korva/KorvaMembers.h
   lib/cmake/KORVAKT3002/KORVAKT3002Config.cmake
   lib/cmake/KORVAKT3002/KORVAKT3002ConfigVersion.cmake
   lib/cmake/KORVAKT3002/KORVAKT3002Targets.cmake
@@ -238,7 +238,11 @@ fi
 note "public headers without the link layer"
 cat > "$tmp/probe.cpp" <<'PROBE'
 #include <korva/KORVAKT3002Ctl.h>
+#include <korva/KorvaMembers.h>
 #include <korva/KorvaModule.h>
+// A late-binding host names members by the installed ids.
+static_assert(static_cast<int>(korva::Dispid::GoPosition) == 19);
+static_assert(static_cast<int>(korva::Dispid::AboutBox) == -552);
 struct DWORD {};
 struct ULONG {};
 struct termios {};
