@@ -403,7 +403,10 @@ TEST_F(LinkTest, GarbageAndEndlessStreams) {
         if (i != 'O') garbage.push_back(static_cast<char>(i));
     peer.ExpectAny(garbage + "OK\r");
     ASSERT_TRUE(link.SendWaitResponse("Hello", 2000));
-    EXPECT_EQ(Text(link), garbage + "OK\r");
+    // The wait ends at "OK"; the CR behind it may still be on its way (a
+    // loaded machine can hand the reply over in two reads).
+    const std::string got = Text(link);
+    EXPECT_TRUE(got == garbage + "OK" || got == garbage + "OK\r") << got.size();
 
     peer.Stream("0123456789ABCDEF\r", 1ms);
     Clock::time_point start = Clock::now();
