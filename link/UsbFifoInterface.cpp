@@ -92,7 +92,8 @@ PVOID IndexArg(int index) {
     return reinterpret_cast<PVOID>(static_cast<uintptr_t>(index));
 }
 
-// Its own order (the vendor's library first, as on the original platform),
+// Its own order (the vendor's library first: where it is installed, it is
+// the driver the chip's owner chose),
 // through the one loader: KORVA_FTD2XX alone when set, else the vendor's
 // libftd2xx.so by name, then the project's library in ../lib beside the
 // program, beside this module, and by name.
